@@ -1,0 +1,5 @@
+#pragma once
+
+namespace tallow::app {
+inline constexpr char kVersion[] = "0.1.0";
+}

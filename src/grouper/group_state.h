@@ -1,0 +1,93 @@
+// The working state of one grouping.
+//
+// Every step of grouping a case (code preparation, lookups, the decision,
+// finalisation, the newborn path and the refined code) reads and writes one
+// GroupState, owned by one Grouper. The fields keep the names the grouping
+// rules use. Nothing but savedAllDxRequirement and the procedure-pair indexes
+// carries from one case to the next.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "grouper/group_request.h"
+#include "tables/table_set.h"
+
+namespace tallow {
+
+inline constexpr int kCaseMaskBytes = 43;
+
+struct DiagnosisWorkEntry {
+  char code[6] = {' ', ' ', ' ', ' ', ' ', '\0'};  ///< five characters and a NUL
+  std::array<uint8_t, 5> dxMask{};
+};
+
+struct ProcedureWorkEntry {
+  char code[6] = {' ', ' ', ' ', ' ', ' ', '\0'};
+  std::array<uint8_t, 20> procMask{};
+  std::array<uint8_t, 2> nonOrMask{};
+  uint8_t workFlags = 0;  ///< bit 0 operating-room procedure, bit 1 member of a procedure pair
+};
+
+// caseErrors bits
+inline constexpr uint8_t kAgeInvalid = 0x01;
+inline constexpr uint8_t kSexInvalid = 0x02;
+inline constexpr uint8_t kStatusInvalid = 0x04;
+
+struct GroupState {
+  // --- where the case comes from (set by the Grouper) ---
+  const TableSet* tables = nullptr;
+  EditionView active;                     ///< the edition chosen for the case date
+  const char* caseIdentifier = nullptr;   ///< 8 characters of the case line
+  const char* caseDate = nullptr;         ///< 8 characters, YYYYMMDD
+  const char* surgeryModifiers = nullptr; ///< 5 characters
+  GroupRequest* request = nullptr;
+
+  // --- case values ---
+  int diagnosisCount = 0;
+  int procedureCount = 0;
+  int age = 0;
+  int16_t sex = 1;  ///< 2 for sex digits 0, 2, 4, 6, 8; else 1
+  int dischargeStatus = 0;
+  int lengthOfStay = 0;
+  int birthWeight = -2;
+
+  std::array<DiagnosisWorkEntry, kMaxDiagnoses> diagnosisWork{};
+  std::array<ProcedureWorkEntry, kMaxProcedures> procedureWork{};
+  std::array<int, kMaxDiagnoses> diagnosisEntry{};  ///< -1 malformed/absent, -2 blank
+  std::array<int, kMaxProcedures> procedureEntry{}; ///< -1 malformed/absent, -2 blank/ignored
+
+  // --- decision ---
+  int mdc = 24;
+  int baseDrg = 4700;
+  int groupStatus = 1;
+  int orProcedureIndex = -1;
+  int secondaryIndex = -1;
+  int secondSecondaryIndex = -1;
+  int secondOrProcedureIndex = -1;
+  int nonOrProcedureIndex = -1;
+  int secondNonOrProcedureIndex = -1;
+  int ccIndex = -1;
+
+  std::array<uint8_t, kCaseMaskBytes> caseMask{};
+  uint8_t caseErrors = 0;
+  uint8_t principalDrgKey = 0;
+  bool bit1ProcedurePresent = false;
+  int pairFirstIndex = 0;   ///< never reset; read only for pair members of the same pass
+  int pairSecondIndex = 0;
+  bool twoProceduresDemanded = false;
+  bool unrelatedRetry = false;
+  int savedMdc = 0;
+  std::array<uint8_t, 5> savedAllDxRequirement{};  ///< never reset
+
+  // --- finalisation ---
+  int finalDrg = 4700;
+  int firstPassDrg = 0;
+  int finaliseStatus = 0;
+  int levelSourceIndex = -1;
+  char severityLevel = '0';
+  std::array<char, kMaxDiagnoses> diagnosisLevels{
+      '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
+};
+
+}  // namespace tallow

@@ -1,0 +1,52 @@
+// The Grouper: groups one case per GroupCase call.
+//
+// A Grouper refers to a loaded TableSet (shared, read-only) and owns one
+// GroupState. Groupers are independent of each other: several may group on
+// several threads over the same TableSet. One Grouper handles one case at a
+// time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "grouper/group_request.h"
+#include "grouper/group_state.h"
+#include "tables/table_set.h"
+
+namespace tallow {
+
+class Grouper {
+ public:
+  // A null table set stands for tables that are not loaded: GroupCase then
+  // returns -2.
+  explicit Grouper(std::shared_ptr<const TableSet> tables);
+
+  Grouper(const Grouper&) = delete;
+  Grouper& operator=(const Grouper&) = delete;
+
+  // The three line fields the grouping reads: 8 characters of case
+  // identifier, 8 of case date (YYYYMMDD) and 5 of surgery modifiers. The
+  // Grouper keeps the pointers; the caller keeps the texts alive and current
+  // (the batch binds them once to its line buffer).
+  void SetCaseFields(const char* caseIdentifier, const char* caseDate,
+                     const char* surgeryModifiers);
+
+  // Points the active tables at the edition of the case date. Called for
+  // every case before GroupCase, with the date the case fields hold.
+  void SelectEdition(const char* caseDate);
+
+  // Groups one case. Returns 0 when grouping ran, -1 when the request's
+  // counts are outside 0..15 diagnoses and 0..20 procedures, -2 when no
+  // tables are loaded.
+  int16_t GroupCase(GroupRequest& request, int flags);
+
+  const GroupState& state() const { return state_; }
+  GroupState& mutableState() { return state_; }
+  bool tablesLoaded() const { return tables_ != nullptr; }
+
+ private:
+  std::shared_ptr<const TableSet> tables_;
+  GroupState state_;
+};
+
+}  // namespace tallow

@@ -1,0 +1,100 @@
+// Five-character codes and fixed-width numbers, shared by the tables, the
+// grouper and the case line.
+//
+// A code is five characters compared over exactly five characters: a capital
+// letter, two digits and two characters that are each a digit or a blank
+// ("O800 ", "Z33  ", "Q2950"). Its category index is
+// (letter - 'A') * 100 + the two digits (0 to 2599); its tail packs the last
+// two characters into one byte, high four bits the fourth character, low four
+// bits the fifth, each as its digit or 15 for a blank (three-character codes
+// have the tail 255).
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace tallow {
+
+inline constexpr int kCategorySlots = 2600;
+inline constexpr int kCodeLength = 5;
+inline constexpr char kBlankCode[] = "     ";
+
+struct DecodedCode {
+  int category = -1;  // 0..2599
+  int tail = -1;      // 0..255
+};
+
+// Decodes a code as the lookups do. Returns false for a malformed code:
+// position 0 not 'A'..'Z', positions 1-2 not digits, positions 3-4 neither a
+// digit nor a blank. With strictTail (the diagnosis rule) a code whose fourth
+// character is blank while its fifth is a digit is malformed too.
+inline bool DecodeCode(const char* code, bool strictTail, DecodedCode* out) {
+  const unsigned char c0 = static_cast<unsigned char>(code[0]);
+  if (c0 < 'A' || c0 > 'Z') return false;
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (!digit(code[1]) || !digit(code[2])) return false;
+  auto half = [&](char c) -> int {
+    if (digit(c)) return c - '0';
+    if (c == ' ') return 15;
+    return -1;
+  };
+  const int h = half(code[3]);
+  const int l = half(code[4]);
+  if (h < 0 || l < 0) return false;
+  if (strictTail && h == 15 && l != 15) return false;
+  out->category = (c0 - 'A') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+  out->tail = h * 16 + l;
+  return true;
+}
+
+// The five characters of the code of a category index and a tail; tail
+// halves of 15 become blanks, other halves above 9 become '?'.
+inline std::string CodeText(int category, int tail) {
+  std::string s(5, ' ');
+  s[0] = static_cast<char>('A' + category / 100);
+  s[1] = static_cast<char>('0' + (category / 10) % 10);
+  s[2] = static_cast<char>('0' + category % 10);
+  auto half = [](int v) { return v == 15 ? ' ' : (v <= 9 ? static_cast<char>('0' + v) : '?'); };
+  s[3] = half((tail >> 4) & 0xF);
+  s[4] = half(tail & 0xF);
+  return s;
+}
+
+// True when the five characters are five blanks or "00000" (a blank code).
+inline bool IsBlankCode(const char* code) {
+  return std::memcmp(code, "     ", 5) == 0 || std::memcmp(code, "00000", 5) == 0;
+}
+
+// The decimal value of n characters: blanks are skipped, digits accumulate,
+// any other character (a letter, a NUL) gives -1. "  5", "5  " give 5; three
+// blanks give 0; "1 2" gives 12.
+inline int ParseDigits(const char* text, int n) {
+  int value = 0;
+  for (int i = 0; i < n; ++i) {
+    const char c = text[i];
+    if (c == ' ') continue;
+    if (c < '0' || c > '9') return -1;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+// Writes the last n decimal digits of a non-negative value with leading
+// zeros; no terminator. 7 in 2 gives "07"; 1234567 in 6 gives "234567".
+inline void FormatDigits(long value, char* dest, int n) {
+  for (int i = n - 1; i >= 0; --i) {
+    dest[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+}
+
+// Compares the first eight characters of a case date with a limit
+// ("20020101") byte by byte as unsigned characters; true when the date is
+// below the limit. Dates are texts; a blank date is below every limit.
+inline bool DateBefore(const char* caseDate, const char* limit) {
+  return std::memcmp(caseDate, limit, 8) < 0;
+}
+
+}  // namespace tallow

@@ -1,0 +1,48 @@
+// Loading a table set.
+//
+// The twenty-two files are read in a fixed order; the first failure ends the
+// load with a message that names the file and the fault, for example
+// "DXTAB8: 56913 bytes, 56914 needed" or
+// "RDRGNEO0 line 17: does not begin with a capital letter". Besides the
+// faults every grouper must reject (short files, missing lines), a table
+// whose counts, starts, class numbers, list offsets or ranges would send a
+// lookup outside its arrays is rejected with file, record and field.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "tables/status.h"
+#include "tables/table_set.h"
+
+namespace tallow {
+
+// The twenty-two table files in load order.
+inline constexpr const char* kTableFiles[22] = {
+    "DXTAB8",  "DXTAB9",  "DXTAB0",   "DXTAB1",   "SGTAB8",   "SGTAB9",   "SGTAB0",   "DGTAB",
+    "DGTAB0",  "RDRGCC8", "RDRGCC9",  "RDRGCC0",  "RDRGCC1",  "RDRGNEO8", "RDRGNEO9", "RDRGNEO0",
+    "RDRGNEO1", "CCTAB0", "CCTAB1",   "CCTAB",    "RDRGDRG",  "RDRGCL"};
+
+// Where the loader gets the bytes of a file by its table name. Returns
+// nullopt when the file cannot be opened; a read error is reported through
+// the Status.
+using TableFileSource =
+    std::function<std::optional<std::string>(const std::string& name, Status* readError)>;
+
+// Loads from a directory; "" opens every file by its bare name in the
+// current working directory.
+Result<std::shared_ptr<const TableSet>> LoadTables(const std::string& directory = "");
+
+// Loads from file contents held in memory (table name -> bytes). A name that
+// is absent fails like a missing file. The optional conversion files may be
+// given under their names too.
+using TableImages = std::map<std::string, std::string>;
+Result<std::shared_ptr<const TableSet>> LoadTablesFromImages(const TableImages& images);
+
+// Loads through any source; the two functions above are built on it.
+Result<std::shared_ptr<const TableSet>> LoadTablesFrom(const TableFileSource& source);
+
+}  // namespace tallow

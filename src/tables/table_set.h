@@ -1,0 +1,251 @@
+// The classification tables in memory.
+//
+// A TableSet is loaded once (LoadTables) and never changes afterwards: every
+// member is const to its users, copying is disabled, and one set may be
+// shared by any number of groupers on any number of threads. The loader
+// validates every count, start, class number, offset and range it stores, so
+// the searches below and the lookups of the grouper index these arrays
+// without further checks and can never read outside them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tables/codes.h"
+#include "tables/status.h"
+
+namespace tallow {
+
+// ---------------------------------------------------------------------------
+// Editions and their sizes
+
+// An edition is named after the digit that ends its file names.
+enum class Edition : uint8_t {
+  k8 = 0,  ///< case dates before "19990201"
+  k9 = 1,  ///< "19990201" up to before "20020101"
+  k0 = 2,  ///< "20020101" up to before "20030101"
+  k1 = 3,  ///< "20030101" and later
+};
+inline constexpr int kEditionCount = 4;
+
+inline constexpr int kDiagnosisEntries[kEditionCount] = {9210, 9420, 12310, 12311};
+inline constexpr int kDiagnosisClasses = 383;
+inline constexpr int kProcedureEntries[2] = {828, 816};  // SGTAB8, SGTAB9
+inline constexpr int kProcedureClasses[2] = {337, 339};
+inline constexpr int kDatedProcedureRows = 1608;         // SGTAB0
+inline constexpr int kDrgRules[2] = {531, 539};           // DGTAB, DGTAB0
+inline constexpr int kMdcSlots = 30;
+inline constexpr int kCcRangeRows = 1552;                 // CCTAB
+inline constexpr int kCcRangeListBytes = 7436;
+inline constexpr int kCcEntryRows[2] = {2390, 2391};      // CCTAB0, CCTAB1
+inline constexpr int kCcEntryListBytes[2] = {17232, 17258};
+inline constexpr int kRefinedCcRows[kEditionCount] = {1969, 2007, 2420, 2421};
+inline constexpr int kRefinedDrgLines = 485;
+inline constexpr int kRefinedDrgSlots = 4770;
+inline constexpr int kLevelRows = 62;
+inline constexpr int kLevelColumns = 86;
+
+// ---------------------------------------------------------------------------
+// Diagnosis tables (DXTAB8, DXTAB9, DXTAB0, DXTAB1)
+
+struct DiagnosisClass {
+  uint8_t mdc = 0;     ///< MDC of a principal diagnosis of the class; 0 gives none, 15 newborn
+  uint8_t drgKey = 0;  ///< key a DRG rule may demand of the principal diagnosis
+  uint8_t ccFlag = 0;  ///< 1: counts as a CC as a secondary diagnosis unless excluded
+  std::array<uint8_t, 5> dxMask{};  ///< diagnosis attribute bits (class bytes 3-7)
+};
+
+struct DiagnosisTable {
+  int entryCount = 0;                                  ///< n of the edition
+  std::array<uint8_t, kCategorySlots> categoryCount{};  ///< entries of the category, 0..127
+  std::array<int16_t, kCategorySlots> categoryStart{};  ///< index of its first entry
+  std::vector<uint8_t> entryTail;
+  std::vector<int16_t> entryClass;   ///< class number, 1-based
+  std::vector<int16_t> entryCcRow;   ///< key into CCTAB (editions 8 and 9)
+  std::vector<char> neonateMark;     ///< RDRGNEO mark of the entry's code, '0' none
+  std::vector<DiagnosisClass> classes;  ///< 383 records; class k at k - 1
+
+  // Class record of an entry that belongs to a category (validated at load).
+  const DiagnosisClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
+};
+
+// ---------------------------------------------------------------------------
+// Procedure tables (SGTAB8, SGTAB9, SGTAB0)
+
+// 26 bytes of bits: byte 0 class flags (0x01 operating-room procedure, 0x02
+// the second property), bytes 1-20 procMask, 21-22 nonOrMask, 23-25 further
+// attribute bits.
+struct ProcedureClass {
+  std::array<uint8_t, 26> bytes{};
+};
+inline constexpr int kProcMaskOffset = 1;
+inline constexpr int kProcMaskBytes = 20;
+inline constexpr int kNonOrMaskOffset = 21;
+
+struct ProcedureTable {  // editions 8 and 9
+  int entryCount = 0;                                  ///< m
+  std::array<uint8_t, kCategorySlots> categoryCount{};  ///< 0..255
+  std::array<int16_t, kCategorySlots> categoryStart{};
+  std::vector<uint8_t> entryTail;
+  std::vector<int16_t> entryClass;  ///< 1-based
+  std::vector<ProcedureClass> classes;
+
+  const ProcedureClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
+};
+
+// One five-character code of SGTAB0 as stored (no terminator).
+using RowCode = std::array<char, 5>;
+
+struct DatedProcedureTable {  // SGTAB0, editions 0 and 1
+  std::vector<RowCode> codes;        ///< 1608 rows
+  std::vector<int32_t> validFrom;    ///< YYYYMMDD as a number, inclusive
+  std::vector<int32_t> validTo;      ///< inclusive
+  std::vector<ProcedureClass> classes;  ///< class of row i at i
+
+  // Index built at load: every distinct code with the first row that holds
+  // it, sorted by code. A code is compared as five characters ending early at
+  // a NUL, so the key is the code with everything after its first NUL
+  // cleared.
+  struct FirstRow {
+    RowCode code;
+    int row;
+  };
+  std::vector<FirstRow> firstRows;
+
+  // The first row whose code equals the five characters at `code`, or -1.
+  // Gives the same row as a scan of the codes from row 0.
+  int FirstRowOf(const char* code) const;
+};
+
+// ---------------------------------------------------------------------------
+// DRG rule tables (DGTAB, DGTAB0)
+
+struct DrgRule {
+  std::array<uint8_t, 46> bytes{};  ///< 0 drgKey, 1-42 require, 43 drgDigit, 44-45 drgNumber (BE)
+};
+
+struct DrgRuleTable {
+  std::array<int16_t, kMdcSlots> mdcRuleStart{};  ///< 1-based first rule of MDC m at m - 1
+  std::array<uint8_t, kMdcSlots> mdcRuleCount{};
+  std::vector<DrgRule> rules;
+
+  // The rules of MDC m (1..30) in file order; empty for other m and for a
+  // count of 0.
+  std::span<const DrgRule> RulesOf(int mdc) const;
+};
+
+// drgNumber * 10 + drgDigit, as stored (the digit byte may exceed 9).
+int DrgValueOf(const DrgRule& rule);
+
+// ---------------------------------------------------------------------------
+// CC exclusion tables (CCTAB range-keyed; CCTAB0, CCTAB1 entry-keyed)
+
+struct CcExclusionTable {
+  bool rangeKeyed = false;          ///< CCTAB
+  std::vector<int16_t> keyFirst;    ///< CCTAB keyFirst; CCTAB0/1 keyEntry
+  std::vector<int16_t> keyLast;     ///< CCTAB keyFirst + span, wrapped to 16 bits; CCTAB0/1 = keyFirst
+  std::vector<int16_t> listOffset;  ///< byte offset in listArea (validated)
+  std::vector<uint8_t> listLength;  ///< items
+  std::vector<uint8_t> listArea;
+};
+
+// The row for a key by the bisection over the rows, or -1.
+int FindCcRow(const CcExclusionTable& table, int key);
+// Whether x is in the exclusion list of a row.
+bool InExclusionList(const CcExclusionTable& table, int row, int x);
+
+// ---------------------------------------------------------------------------
+// Refined-DRG tables (RDRGCC*, RDRGDRG, RDRGCL; RDRGNEO* merged above)
+
+struct RefinedCcRow {
+  std::array<char, 5> code{};
+  int8_t sexCondition = 0;     ///< 0 either sex, else the sex code
+  int8_t statusCondition = 0;  ///< non-zero: not when the discharge status is 999
+  int16_t ccDrg = 0;           ///< DRG value
+  int8_t levelRow = 0;         ///< 0-based LevelMatrix row (validated 0..61)
+};
+
+struct RefinedCcTable {
+  std::vector<RefinedCcRow> rows;  ///< N rows of the edition, sorted by code
+};
+
+struct RefinedDrgSlot {
+  bool filled = false;       ///< some RDRGDRG line named this slot
+  int16_t refinedDrg = 0;
+  bool ageSplit = false;
+  int8_t levelColumn = -1;   ///< 0-based LevelMatrix column; negative: none (validated <= 85)
+  char drgType = ' ';        ///< 'M' medical
+};
+
+struct RefinedDrgTable {
+  std::vector<RefinedDrgSlot> slots;  ///< 4770, slot = DRG value - 1
+};
+
+struct LevelMatrix {
+  // Level characters; positions past the end of a shorter line hold '0'.
+  std::array<std::array<char, kLevelColumns>, kLevelRows> levels{};
+  std::array<uint8_t, kLevelRows> lineLength{};  ///< characters the line had (up to 86)
+  char At(int row, int column) const { return levels[row][column]; }
+};
+
+// ---------------------------------------------------------------------------
+// Procedure code conversions read from optional files in the table
+// directory ("FROM TO" a line). Sorted by from-code; no from-code twice.
+
+struct CodePair {
+  RowCode from;
+  RowCode to;
+};
+
+struct CodeMapFile {
+  bool present = false;
+  std::vector<CodePair> pairs;
+};
+
+inline constexpr char kCodeMapJan2001File[] = "SGMAPJ1";  // conversions of January 2001
+inline constexpr char kCodeMap2001File[] = "SGMAP1";      // conversions from February 2001
+
+// ---------------------------------------------------------------------------
+// The whole set
+
+class TableSet {
+ public:
+  TableSet() = default;
+  TableSet(const TableSet&) = delete;
+  TableSet& operator=(const TableSet&) = delete;
+
+  std::array<DiagnosisTable, kEditionCount> diagnosis;  ///< by Edition
+  std::array<ProcedureTable, 2> procedure;              ///< SGTAB8, SGTAB9
+  DatedProcedureTable datedProcedure;                   ///< SGTAB0
+  std::array<DrgRuleTable, 2> drgRules;                 ///< DGTAB, DGTAB0
+  CcExclusionTable ccRange;                             ///< CCTAB
+  std::array<CcExclusionTable, 2> ccEntry;              ///< CCTAB0, CCTAB1
+  std::array<RefinedCcTable, kEditionCount> refinedCc;  ///< by Edition
+  RefinedDrgTable refinedDrg;
+  LevelMatrix levelMatrix;
+  CodeMapFile codeMapJan2001;
+  CodeMapFile codeMap2001;
+};
+
+// ---------------------------------------------------------------------------
+// The per-case view of one edition (references only).
+
+struct EditionView {
+  Edition edition = Edition::k8;
+  const DiagnosisTable* diagnosis = nullptr;
+  const ProcedureTable* procedure = nullptr;        ///< editions 8, 9; else nullptr
+  const DatedProcedureTable* datedProcedure = nullptr;  ///< always set
+  const DrgRuleTable* drgRules = nullptr;
+  const RefinedCcTable* refinedCc = nullptr;
+};
+
+// The edition of a case date: the first eight characters compared with
+// "19990201", "20020101" and "20030101".
+Edition EditionOf(const char* caseDate);
+EditionView SelectEdition(const TableSet& tables, const char* caseDate);
+
+}  // namespace tallow
