@@ -1,0 +1,31 @@
+// Code lookups in the tables of the active edition.
+//
+// An entry is an index into the diagnosis table or the procedure table of
+// the edition (for editions 0 and 1 a row of the dated procedure table).
+// -1 stands for a malformed code or a code that is not in the table, -2 for
+// a blank code.
+#pragma once
+
+#include "grouper/group_state.h"
+#include "tables/table_set.h"
+
+namespace tallow {
+
+// The entry of the work diagnosis at position (0 is the principal).
+int LookupDiagnosis(const GroupState& s, int position);
+
+// The entry of five characters of a diagnosis code in the active edition.
+int FindDiagnosisEntry(const GroupState& s, const char* code);
+
+// The entry of the work procedure at position.
+int LookupProcedure(const GroupState& s, int position);
+
+// The class record of a diagnosis entry of the active edition.
+const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry);
+
+// The class record of a procedure entry: for case dates before "20020101"
+// the class of the entry in the edition's procedure table, otherwise the
+// class of the dated procedure table row.
+const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry);
+
+}  // namespace tallow
