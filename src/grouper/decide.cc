@@ -1,1 +1,446 @@
-// (to be written)
+// The case attribute mask, the MDC, the CC test and the rule walk that
+// decides the base DRG.
+#include "grouper/decide.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+
+#include "grouper/lookup.h"
+#include "tables/codes.h"
+
+namespace tallow {
+namespace {
+
+// caseMask byte 0 (rule byte 1)
+constexpr uint8_t kSex1 = 0x01;
+constexpr uint8_t kSex2 = 0x02;
+constexpr uint8_t kStatus4 = 0x04;
+constexpr uint8_t kOrProcedure = 0x08;
+constexpr uint8_t kCc = 0x10;
+constexpr uint8_t kAdult = 0x80;
+// caseMask byte 1 (rule byte 2)
+constexpr uint8_t kAge36 = 0x20;
+constexpr uint8_t kStatusValidNot4 = 0x80;
+
+// Condition bits of rule byte 2
+constexpr uint8_t kEveryOrCovered = 0x01;
+constexpr uint8_t kIgnoredBit = 0x04;
+constexpr uint8_t kEveryDxCovered = 0x08;
+constexpr uint8_t kStatusBitsByte2 = 0x80 | 0x40 | 0x02;
+// Condition bits of rule byte 3
+constexpr uint8_t kNoSecondProperty = 0x20;
+constexpr uint8_t kSomeOrUncovered = 0x40;
+constexpr uint8_t kTwoOrCovered = 0x80;
+
+// Rule record positions
+constexpr int kRuleDxAll = 14;       // 14-18: some diagnosis / every-diagnosis mask
+constexpr int kRuleDxSecondary = 9;  // 9-13: some secondary diagnosis
+constexpr int kRuleProc = 19;        // 19-38: procMask
+constexpr int kRuleNonOr = 39;       // 39-40: nonOrMask
+
+// workFlags
+constexpr uint8_t kWorkOr = 0x01;
+constexpr uint8_t kWorkPair = 0x02;
+
+constexpr int kUnrelatedDrg = 4680;  // sends the walk once through MDC 30
+constexpr int kUngroupableDrg = 4700;
+constexpr int kFallbackMdc = 30;
+
+using RuleBytes = std::array<uint8_t, 46>;
+
+template <std::size_t N>
+bool SharesBit(const uint8_t* a, const std::array<uint8_t, N>& b) {
+  for (std::size_t k = 0; k < N; ++k) {
+    if ((a[k] & b[k]) != 0) return true;
+  }
+  return false;
+}
+
+template <std::size_t N>
+bool AllZero(const std::array<uint8_t, N>& a) {
+  return std::all_of(a.begin(), a.end(), [](uint8_t v) { return v == 0; });
+}
+
+bool ProcedureCovered(const ProcedureWorkEntry& p, const uint8_t* procRequirement) {
+  return SharesBit(procRequirement, p.procMask);
+}
+
+bool DiagnosisCovered(const DiagnosisWorkEntry& d, const uint8_t* dxRequirement) {
+  return SharesBit(dxRequirement, d.dxMask);
+}
+
+// Every bit of rule bytes 1..42 is set in caseMask bytes 0..41.
+bool MaskMatches(const RuleBytes& rule, const std::array<uint8_t, kCaseMaskBytes>& mask) {
+  for (int k = 0; k < 42; ++k) {
+    if ((rule[1 + k] & ~mask[k]) != 0) return false;
+  }
+  return true;
+}
+
+enum class WalkEnd {
+  kAccepted,   // a rule was accepted; its copy and DRG value are returned
+  kStopped,    // a validity check stopped the decision; groupStatus is set
+  kExhausted,  // no rule of the list was accepted
+};
+
+// Evaluates the condition bits of one rule on its copy. False rejects the
+// rule.
+bool ConditionsHold(GroupState& s, RuleBytes& r) {
+  const uint8_t* procRequirement = &r[kRuleProc];
+  if (r[2] & kEveryOrCovered) {
+    if (s.procedureCount == 0) return false;
+    for (int i = 0; i < s.procedureCount; ++i) {
+      const ProcedureWorkEntry& p = s.procedureWork[i];
+      if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) return false;
+    }
+    r[2] &= static_cast<uint8_t>(~kEveryOrCovered);
+  } else if (r[3] & kSomeOrUncovered) {
+    if (s.procedureCount == 0) return false;
+    int uncovered = -1;
+    for (int i = 0; i < s.procedureCount && uncovered < 0; ++i) {
+      const ProcedureWorkEntry& p = s.procedureWork[i];
+      if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) uncovered = i;
+    }
+    if (uncovered < 0) return false;
+    s.secondOrProcedureIndex = uncovered;
+    r[3] &= static_cast<uint8_t>(~kSomeOrUncovered);
+  }
+
+  if (r[2] & kEveryDxCovered) {
+    std::copy_n(&r[kRuleDxAll], 5, s.savedAllDxRequirement.begin());
+    for (int i = 0; i < s.diagnosisCount; ++i) {
+      if (s.diagnosisEntry[i] >= 0 && !DiagnosisCovered(s.diagnosisWork[i], &r[kRuleDxAll])) {
+        return false;
+      }
+    }
+    r[2] &= static_cast<uint8_t>(~kEveryDxCovered);
+  }
+
+  if (r[3] & kTwoOrCovered) {
+    if (s.procedureCount == 0) return false;
+    int covered = 0;
+    for (int i = 0; i < s.procedureCount; ++i) {
+      const ProcedureWorkEntry& p = s.procedureWork[i];
+      if ((p.workFlags & kWorkOr) && ProcedureCovered(p, procRequirement)) ++covered;
+    }
+    if (covered < 2) return false;
+    s.twoProceduresDemanded = true;  // stays set even when the rule fails later
+    r[3] &= static_cast<uint8_t>(~kTwoOrCovered);
+  }
+
+  if (r[3] & kNoSecondProperty) {
+    if (s.bit1ProcedurePresent) return false;
+    r[3] &= static_cast<uint8_t>(~kNoSecondProperty);
+  }
+
+  r[2] &= static_cast<uint8_t>(~kIgnoredBit);
+  return true;
+}
+
+// Walks the rules of one MDC in order and returns how the walk ended. On
+// kAccepted, `copy` holds the accepted rule with its condition bits cleared
+// and `value` its DRG value.
+WalkEnd WalkRules(GroupState& s, int mdc, RuleBytes& copy, int& value) {
+  for (const DrgRule& rule : s.active.drgRules->RulesOf(mdc)) {
+    if (rule.bytes[0] != 0 && rule.bytes[0] != s.principalDrgKey) continue;
+    copy = rule.bytes;
+    RuleBytes& r = copy;
+    s.secondOrProcedureIndex = -1;
+    if (!ConditionsHold(s, r)) continue;
+
+    const bool testsAge = (r[1] & kAdult) || (r[2] & kAge36);
+    if (testsAge && (s.caseErrors & kAgeInvalid)) {
+      s.groupStatus = 3;
+      return WalkEnd::kStopped;
+    }
+    const bool testsSex = (r[1] & (kSex1 | kSex2)) != 0;
+    if (testsSex && (s.caseErrors & kSexInvalid)) {
+      s.groupStatus = 4;
+      return WalkEnd::kStopped;
+    }
+    const bool testsStatus = (r[1] & kStatus4) || (r[2] & kStatusBitsByte2);
+    if (testsStatus && (s.caseErrors & kStatusInvalid)) {
+      // DRG values 1210-1230 tolerate an invalid status as long as the rule
+      // does not otherwise match.
+      const int v = DrgValueOf(rule);
+      if (v < 1210 || v > 1230) {
+        s.groupStatus = 5;
+        return WalkEnd::kStopped;
+      }
+      r[1] &= static_cast<uint8_t>(~kStatus4);
+      r[2] &= static_cast<uint8_t>(~kStatusBitsByte2);
+      if (MaskMatches(r, s.caseMask)) {
+        s.groupStatus = 5;
+        return WalkEnd::kStopped;
+      }
+      continue;
+    }
+
+    if (!MaskMatches(r, s.caseMask)) continue;
+    value = DrgValueOf(rule);
+    return WalkEnd::kAccepted;
+  }
+  return WalkEnd::kExhausted;
+}
+
+// Records which procedures and diagnoses the accepted rule used.
+void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
+  // Operating-room procedures.
+  if (rule[1] & kOrProcedure) {
+    std::array<uint8_t, kProcMaskBytes> remaining{};
+    std::copy_n(&rule[kRuleProc], kProcMaskBytes, remaining.begin());
+    int demanded = 0;
+    for (int i = 0; i < s.procedureCount; ++i) {
+      const ProcedureWorkEntry& p = s.procedureWork[i];
+      if (!(p.workFlags & kWorkOr)) continue;
+      if (AllZero(remaining)) {
+        if (p.workFlags & kWorkPair) {
+          s.orProcedureIndex = s.pairFirstIndex;
+          s.secondOrProcedureIndex = s.pairSecondIndex;
+        } else {
+          s.orProcedureIndex = i;
+        }
+        break;
+      }
+      if (!ProcedureCovered(p, remaining.data())) continue;
+      if (s.orProcedureIndex == -1) {
+        s.orProcedureIndex = i;
+      } else {
+        s.secondOrProcedureIndex = i;
+      }
+      if (s.twoProceduresDemanded) {
+        // The first of two demanded procedures leaves the mask whole.
+        if (++demanded < 2) continue;
+        s.twoProceduresDemanded = false;
+      }
+      for (int k = 0; k < kProcMaskBytes; ++k) remaining[k] &= static_cast<uint8_t>(~p.procMask[k]);
+      if (AllZero(remaining)) break;
+    }
+  }
+
+  // Non-operating-room procedures.
+  std::array<uint8_t, 2> nonOr = {rule[kRuleNonOr], rule[kRuleNonOr + 1]};
+  if (!AllZero(nonOr)) {
+    for (int i = 0; i < s.procedureCount; ++i) {
+      const ProcedureWorkEntry& p = s.procedureWork[i];
+      if ((p.workFlags & kWorkOr) || !SharesBit(nonOr.data(), p.nonOrMask)) continue;
+      if (s.nonOrProcedureIndex != -1) {
+        s.secondNonOrProcedureIndex = i;
+        break;
+      }
+      s.nonOrProcedureIndex = i;
+      for (int k = 0; k < 2; ++k) nonOr[k] &= static_cast<uint8_t>(~p.nonOrMask[k]);
+      if (AllZero(nonOr)) break;
+    }
+  }
+
+  // Secondary diagnoses.
+  if (s.baseDrg == 3900) {
+    for (int i = 1; i < s.diagnosisCount; ++i) {
+      if (!DiagnosisCovered(s.diagnosisWork[i], s.savedAllDxRequirement.data())) {
+        s.secondaryIndex = i;
+        break;
+      }
+    }
+  } else if (s.baseDrg != 3910) {
+    std::array<uint8_t, 5> dx{};
+    for (int k = 0; k < 5; ++k) {
+      dx[k] = static_cast<uint8_t>(rule[kRuleDxAll + k] | rule[kRuleDxSecondary + k]);
+    }
+    for (int i = 1; i < s.diagnosisCount && !AllZero(dx); ++i) {
+      const DiagnosisWorkEntry& d = s.diagnosisWork[i];
+      if (!SharesBit(dx.data(), d.dxMask)) continue;
+      if (s.secondaryIndex != -1) {
+        s.secondSecondaryIndex = i;
+        break;
+      }
+      s.secondaryIndex = i;
+      for (int k = 0; k < 5; ++k) dx[k] &= static_cast<uint8_t>(~d.dxMask[k]);
+    }
+  }
+
+  if (!(rule[1] & kCc)) s.ccIndex = -1;
+}
+
+// Adds the diagnoses to the case mask and takes the MDC from the principal.
+// False when the principal diagnosis is unusable and the decision stops.
+bool AddDiagnoses(GroupState& s) {
+  auto& mask = s.caseMask;
+  for (int i = 0; i < s.diagnosisCount; ++i) {
+    const int e = s.diagnosisEntry[i];
+    if (e < 0) {
+      if (i == 0) return false;
+      continue;
+    }
+    const DiagnosisClass& c = DiagnosisClassOf(s, e);
+    if (i == 0) {
+      s.mdc = c.mdc;
+      if (s.mdc == 0) return false;
+      s.principalDrgKey = c.drgKey;
+      std::copy(c.dxMask.begin(), c.dxMask.end(), mask.begin() + 3);
+    } else {
+      for (int k = 0; k < 5; ++k) mask[8 + k] |= c.dxMask[k];
+      if (c.ccFlag == 1 && IsCcExcluded(s, e, i) == 0) {
+        mask[0] |= kCc;
+        if (s.ccIndex == -1) s.ccIndex = i;
+      }
+    }
+    s.diagnosisWork[i].dxMask = c.dxMask;
+  }
+  for (int k = 0; k < 5; ++k) mask[13 + k] = static_cast<uint8_t>(mask[3 + k] | mask[8 + k]);
+  return true;
+}
+
+// Adds the procedures to the case mask and marks operating-room procedures
+// and procedure pairs in the work entries.
+void AddProcedures(GroupState& s) {
+  auto& mask = s.caseMask;
+  uint8_t pairA = 0;
+  uint8_t pairB = 0;
+  for (int i = 0; i < s.procedureCount; ++i) {
+    const int e = s.procedureEntry[i];
+    if (e < 0) continue;
+    const ProcedureClass& p = ProcedureClassOf(s, e);
+    ProcedureWorkEntry& w = s.procedureWork[i];
+    if (p.bytes[0] & 0x01) {
+      w.workFlags |= kWorkOr;
+      mask[0] |= kOrProcedure;
+    }
+    if (p.bytes[0] & 0x02) s.bit1ProcedurePresent = true;
+    std::copy_n(p.bytes.begin() + kProcMaskOffset, kProcMaskBytes, w.procMask.begin());
+    std::copy_n(p.bytes.begin() + kNonOrMaskOffset, 2, w.nonOrMask.begin());
+    for (int k = 1; k <= 25; ++k) mask[17 + k] |= p.bytes[k];
+    pairA |= w.procMask[18];
+    pairB |= w.procMask[19];
+  }
+
+  // A procedure pair: one procedure with a bit in procMask byte 18 and
+  // another with the same bit in byte 19 count as an operating-room
+  // procedure together.
+  const auto pair = static_cast<uint8_t>(pairA & pairB);
+  if (pair == 0) return;
+  mask[0] |= kOrProcedure;
+  for (int i = 0; i < s.procedureCount; ++i) {
+    ProcedureWorkEntry& w = s.procedureWork[i];
+    w.procMask[18] &= pair;
+    if (w.procMask[18] != 0) {
+      s.pairFirstIndex = i;
+      w.workFlags |= kWorkOr | kWorkPair;
+      continue;
+    }
+    w.procMask[19] &= pair;
+    if (w.procMask[19] != 0) {
+      s.pairSecondIndex = i;
+      w.workFlags |= kWorkOr | kWorkPair;
+    }
+  }
+}
+
+}  // namespace
+
+void ResetDecision(GroupState& s) {
+  s.ccIndex = -1;
+  s.secondNonOrProcedureIndex = -1;
+  s.nonOrProcedureIndex = -1;
+  s.secondOrProcedureIndex = -1;
+  s.secondSecondaryIndex = -1;
+  s.secondaryIndex = -1;
+  s.orProcedureIndex = -1;
+
+  s.principalDrgKey = 0;
+  s.caseMask.fill(0);
+  s.baseDrg = kUngroupableDrg;
+  s.groupStatus = 1;
+  s.mdc = 24;
+  s.caseErrors = 0;
+
+  auto& mask = s.caseMask;
+  if (s.age < 0 || s.age > 124) {
+    s.caseErrors |= kAgeInvalid;
+  } else if (s.age >= 36) {
+    mask[0] |= kAdult;
+    mask[1] |= kAge36;
+  } else if (s.age >= 18) {
+    mask[0] |= kAdult;
+  }
+
+  if (s.sex == 1) {
+    mask[0] |= kSex1;
+  } else if (s.sex == 2) {
+    mask[0] |= kSex2;
+  } else {
+    s.caseErrors |= kSexInvalid;
+  }
+
+  if (s.dischargeStatus < 0) {
+    s.caseErrors |= kStatusInvalid;
+  } else if (s.dischargeStatus == 4) {
+    mask[0] |= kStatus4;
+  } else {
+    mask[1] |= kStatusValidNot4;
+  }
+
+  for (int i = 0; i < s.diagnosisCount; ++i) s.diagnosisWork[i].dxMask.fill(0);
+  for (int i = 0; i < s.procedureCount; ++i) {
+    ProcedureWorkEntry& w = s.procedureWork[i];
+    w.procMask.fill(0);
+    w.nonOrMask.fill(0);
+    w.workFlags = 0;
+  }
+}
+
+void DecideDrg(GroupState& s) {
+  s.bit1ProcedurePresent = false;
+  s.twoProceduresDemanded = false;
+  s.unrelatedRetry = false;
+
+  if (!AddDiagnoses(s)) return;
+  AddProcedures(s);
+
+  RuleBytes copy{};
+  int value = 0;
+  WalkEnd end = WalkRules(s, s.mdc, copy, value);
+  if (end == WalkEnd::kAccepted && value == kUnrelatedDrg) {
+    // DRG 468 (unrelated operating-room procedure): walk the MDC 30 rules
+    // once and take what they give, 468 included.
+    s.unrelatedRetry = true;
+    s.savedMdc = s.mdc;
+    s.mdc = kFallbackMdc;
+    end = WalkRules(s, kFallbackMdc, copy, value);
+    if (end == WalkEnd::kAccepted) s.mdc = s.savedMdc;
+  }
+  if (end == WalkEnd::kExhausted) {
+    s.groupStatus = 2;
+    return;
+  }
+  if (end == WalkEnd::kStopped) return;
+
+  s.baseDrg = value;
+  s.groupStatus = value == kUngroupableDrg ? 6 : 0;
+  RecordCodesUsed(s, copy);
+}
+
+int IsCcExcluded(const GroupState& s, int entry, int position) {
+  const TableSet& tables = *s.tables;
+  if (DateBefore(s.caseDate, "20020101")) {
+    // CCTAB: keyed by the principal's CC row, listing secondaries' CC rows.
+    const int principal = s.diagnosisEntry[0];
+    if (entry < 0 || principal < 0) return 0;
+    const DiagnosisTable& dx = *s.active.diagnosis;
+    const int row = FindCcRow(tables.ccRange, dx.entryCcRow[principal]);
+    if (row < 0) return 0;
+    return InExclusionList(tables.ccRange, row, dx.entryCcRow[entry]) ? 1 : 0;
+  }
+  // CCTAB0 / CCTAB1: keyed by the secondary's first entry, listing the
+  // first entries of principals.
+  const CcExclusionTable& table = tables.ccEntry[DateBefore(s.caseDate, "20030101") ? 0 : 1];
+  const int secondary = FindDiagnosisEntry(s, s.diagnosisWork[position].code);
+  const int principal = FindDiagnosisEntry(s, s.diagnosisWork[0].code);
+  if (secondary < 0 || principal < 0) return 0;
+  const int row = FindCcRow(table, secondary);
+  if (row < 0) return 0;
+  return InExclusionList(table, row, principal) ? 1 : 0;
+}
+
+}  // namespace tallow

@@ -1,1 +1,127 @@
-// (to be written)
+// The Grouper: one GroupCase call groups one case.
+#include "grouper/grouper.h"
+
+#include <cstring>
+#include <utility>
+
+#include "grouper/decide.h"
+#include "grouper/lookup.h"
+#include "grouper/prepare.h"
+#include "refine/refine.h"
+
+namespace tallow {
+namespace {
+
+// Case fields before SetCaseFields binds the caller's texts.
+constexpr char kBlankField[] = "        ";
+
+constexpr int kUngroupableDrg = 4700;
+constexpr int kResetMdc = 24;
+
+int16_t Truncate16(int value) { return static_cast<int16_t>(value); }
+
+}  // namespace
+
+Grouper::Grouper(std::shared_ptr<const TableSet> tables) : tables_(std::move(tables)) {
+  state_.tables = tables_.get();
+  state_.caseIdentifier = kBlankField;
+  state_.caseDate = kBlankField;
+  state_.surgeryModifiers = kBlankField;
+  if (tables_ != nullptr) state_.active = tallow::SelectEdition(*tables_, state_.caseDate);
+}
+
+void Grouper::SetCaseFields(const char* caseIdentifier, const char* caseDate,
+                            const char* surgeryModifiers) {
+  state_.caseIdentifier = caseIdentifier != nullptr ? caseIdentifier : kBlankField;
+  state_.caseDate = caseDate != nullptr ? caseDate : kBlankField;
+  state_.surgeryModifiers = surgeryModifiers != nullptr ? surgeryModifiers : kBlankField;
+}
+
+void Grouper::SelectEdition(const char* caseDate) {
+  if (tables_ == nullptr) return;
+  state_.active = tallow::SelectEdition(*tables_, caseDate != nullptr ? caseDate : kBlankField);
+}
+
+int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
+  if (tables_ == nullptr) return -2;
+  // The work tables hold 15 diagnoses and 20 procedures.
+  if (request.diagnosisCount < 0 || request.diagnosisCount > kMaxDiagnoses ||
+      request.procedureCount < 0 || request.procedureCount > kMaxProcedures) {
+    return -1;
+  }
+
+  GroupState& s = state_;
+  // Every case stands alone: nothing of an earlier case's finalisation is
+  // read, and the tables are those of this case's date.
+  s.firstPassDrg = 0;
+  s.diagnosisLevels.fill('0');
+  SelectEdition(s.caseDate);
+
+  s.request = &request;
+  s.diagnosisCount = request.diagnosisCount;
+  s.procedureCount = request.procedureCount;
+  if (PrepareCaseCodes(s) != 0) return -1;
+
+  s.age = request.age;
+  s.dischargeStatus = request.dischargeStatus;
+  s.lengthOfStay = request.lengthOfStay;
+  s.sex = (request.sexDigit >= 0 && request.sexDigit <= 8 && request.sexDigit % 2 == 0) ? 2 : 1;
+
+  // Diagnoses are looked up once; procedures once per pass.
+  for (int i = 0; i < s.diagnosisCount; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
+  s.mdc = kResetMdc;
+  s.finalDrg = kUngroupableDrg;
+  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
+
+  // First pass, every procedure ignored, whatever the flags.
+  ResetDecision(s);
+  DecideDrg(s);
+  s.finaliseStatus = FinaliseDrg(s);
+
+  s.mdc = kResetMdc;
+  s.firstPassDrg = s.finalDrg;
+  s.finalDrg = kUngroupableDrg;
+
+  // Real passes: one, and one more when the first ends in MDC 14 with DRG
+  // 468 (the procedure lookup then drops the codes behind that outcome).
+  for (int budget = 2; budget > 0; --budget) {
+    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
+    if (flags & GroupFlagDecide) {
+      ResetDecision(s);
+      DecideDrg(s);
+    } else {
+      s.baseDrg = request.baseDrg;
+    }
+    if (flags & GroupFlagFinalise) s.finaliseStatus = FinaliseDrg(s);
+    if (!(s.mdc == 14 && s.finalDrg == 4680)) budget = 1;
+  }
+
+  if (flags & GroupFlagDecide) {
+    request.baseDrg = Truncate16(s.baseDrg);
+    request.mdc = Truncate16(s.mdc);
+    request.groupStatus = Truncate16(s.groupStatus);
+    request.orProcedureIndex = Truncate16(s.orProcedureIndex);
+    request.secondaryIndex = Truncate16(s.secondaryIndex);
+    request.secondSecondaryIndex = Truncate16(s.secondSecondaryIndex);
+    request.secondOrProcedureIndex = Truncate16(s.secondOrProcedureIndex);
+    request.nonOrProcedureIndex = Truncate16(s.nonOrProcedureIndex);
+    request.secondNonOrProcedureIndex = Truncate16(s.secondNonOrProcedureIndex);
+    request.ccIndex = Truncate16(s.ccIndex);
+  }
+  if (flags & GroupFlagFinalise) {
+    request.underEighteen = s.age < 18 ? 1 : 0;
+    request.finalDrg = Truncate16(s.finalDrg);
+    request.groupCode = MakeRefinedCode(s);
+    request.finaliseStatus = Truncate16(s.finaliseStatus);
+    request.levelSourceIndex = Truncate16(s.levelSourceIndex);
+  }
+
+  char* out = request.versionDateOut;
+  constexpr std::size_t kVersionLength = sizeof(VersionDate) - 1;
+  if (out != nullptr && std::memchr(out, '\0', kVersionLength) == nullptr) {
+    std::memcpy(out, VersionDate, sizeof(VersionDate));
+  }
+  return 0;
+}
+
+}  // namespace tallow

@@ -1,1 +1,123 @@
-// (to be written)
+// Code lookups: a code of the case to its entry in the active tables.
+#include "grouper/lookup.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "tables/codes.h"
+
+namespace tallow {
+namespace {
+
+// The lookups change their search, and the class records of procedures
+// change their table, on this date.
+constexpr char kDatedTablesFrom[] = "20020101";
+
+bool BeforeDatedTables(const GroupState& s) { return DateBefore(s.caseDate, kDatedTablesFrom); }
+
+// Entries of a diagnosis category: the stored count as a signed 8-bit value,
+// so a category holds at most 127 entries and a larger count none.
+int DiagnosisCategoryCount(const DiagnosisTable& t, int category) {
+  return static_cast<int8_t>(t.categoryCount[category]);
+}
+
+bool SameCode(const char* a, const char* b) { return std::strncmp(a, b, kCodeLength) == 0; }
+
+}  // namespace
+
+int LookupDiagnosis(const GroupState& s, int position) {
+  const char* code = s.diagnosisWork[position].code;
+  if (IsBlankCode(code)) return -2;
+  DecodedCode key;
+  if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
+
+  const DiagnosisTable& t = *s.active.diagnosis;
+  const int count = DiagnosisCategoryCount(t, key.category);
+  if (count <= 0) return -1;
+  const int start = t.categoryStart[key.category];
+  const int end = start + count;
+
+  int found = -1;
+  if (BeforeDatedTables(s)) {
+    // Tails ascend within a category: the first tail not below the key
+    // decides.
+    for (int e = start; e < end; ++e) {
+      if (t.entryTail[e] >= key.tail) {
+        if (t.entryTail[e] == key.tail) found = e;
+        break;
+      }
+    }
+  } else {
+    for (int e = start; e < end; ++e) {
+      if (t.entryTail[e] == key.tail) {
+        found = e;
+        break;
+      }
+    }
+  }
+  if (found < 0) return -1;
+
+  // A code held by two adjacent entries: the second serves female cases.
+  if (found + 1 < end && s.sex == 2 && t.entryTail[found + 1] == key.tail) return found + 1;
+  return found;
+}
+
+int FindDiagnosisEntry(const GroupState& s, const char* code) {
+  DecodedCode key;
+  if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
+  const DiagnosisTable& t = *s.active.diagnosis;
+  const int count = DiagnosisCategoryCount(t, key.category);
+  const int start = t.categoryStart[key.category];
+  for (int e = start; e < start + count; ++e) {
+    if (t.entryTail[e] == key.tail) return e;
+  }
+  return -1;
+}
+
+int LookupProcedure(const GroupState& s, int position) {
+  const char* code = s.procedureWork[position].code;
+  if (IsBlankCode(code)) return -2;
+
+  // After a pass that ended in MDC 14 with DRG 468 these codes count as
+  // absent, so that the next pass groups without them.
+  if (!DateBefore(s.caseDate, "19980401") && DateBefore(s.caseDate, kDatedTablesFrom) &&
+      s.mdc == 14 && s.finalDrg == 4680 &&
+      (SameCode(code, "M0101") || SameCode(code, "M0103") || SameCode(code, "Q2950"))) {
+    return -2;
+  }
+
+  if (BeforeDatedTables(s)) {
+    const ProcedureTable* t = s.active.procedure;
+    if (t == nullptr) return -1;  // the active edition has no category-indexed table
+    DecodedCode key;
+    if (!DecodeCode(code, /*strictTail=*/false, &key)) return -1;
+    const int start = t->categoryStart[key.category];
+    const int end = start + t->categoryCount[key.category];
+    for (int e = start; e < end; ++e) {
+      if (t->entryTail[e] >= key.tail) return t->entryTail[e] == key.tail ? e : -1;
+    }
+    return -1;
+  }
+
+  // Dated rows: the first row of the code, then along the run of that code
+  // the first row whose span holds the case date (both bounds inclusive).
+  const DatedProcedureTable& t = *s.active.datedProcedure;
+  const int date = ParseDigits(s.caseDate, 8);
+  if (date < 0) return -1;  // a date with a non-digit lies in no span
+  const int rows = static_cast<int>(t.codes.size());
+  for (int r = t.FirstRowOf(code); r >= 0 && r < rows && SameCode(t.codes[r].data(), code); ++r) {
+    if (t.validFrom[r] <= date && date <= t.validTo[r]) return r;
+  }
+  return -1;
+}
+
+const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry) {
+  return s.active.diagnosis->ClassOf(entry);
+}
+
+const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry) {
+  if (BeforeDatedTables(s)) return s.active.procedure->ClassOf(entry);
+  return s.active.datedProcedure->classes[entry];
+}
+
+}  // namespace tallow
