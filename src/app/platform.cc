@@ -1,1 +1,34 @@
-// (to be written)
+#include "app/platform.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tallow::app {
+
+void ShowMessage(std::FILE* err, const char* caption, const char* text,
+                 const std::string& detail) {
+  std::fprintf(err, "%s: %s\n", caption, text);
+  if (!detail.empty()) std::fprintf(err, "%s\n", detail.c_str());
+  std::fflush(err);
+}
+
+bool DirectoryEntryExists(const std::string& directory, const std::string& name) {
+  const std::string path = directory.empty() ? name : directory + "/" + name;
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
+
+int64_t RegularFileSize(std::FILE* stream) {
+  struct stat info {};
+  if (::fstat(::fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  return static_cast<int64_t>(info.st_size);
+}
+
+bool IsDirectory(std::FILE* stream) {
+  struct stat info {};
+  return ::fstat(::fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+}  // namespace tallow::app

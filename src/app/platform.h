@@ -1,0 +1,30 @@
+// The few services of the operating system the batch needs, kept thin.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace tallow::app {
+
+// Tells the user about a failure that ends the run: the caption and the text
+// on one line of standard error ("input file 오류: tallow.in파일을 찾을 수
+// 없읍니다"), in UTF-8; a non-empty detail follows on the next line.
+void ShowMessage(std::FILE* err, const char* caption, const char* text,
+                 const std::string& detail = "");
+
+// True when the directory holds an entry of exactly this name, whatever it
+// is (a file, a directory, a link that leads nowhere). "" is the current
+// directory.
+bool DirectoryEntryExists(const std::string& directory, const std::string& name);
+
+// True when the stream is connected to a terminal.
+bool IsTerminal(std::FILE* stream);
+
+// The size of the regular file behind the stream, or -1 when it is not one.
+int64_t RegularFileSize(std::FILE* stream);
+
+// True when the stream is a directory (which some systems let one open).
+bool IsDirectory(std::FILE* stream);
+
+}  // namespace tallow::app
