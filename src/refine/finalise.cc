@@ -1,1 +1,215 @@
-// (to be written)
+// DRG finalisation: the fixed re-mappings of the decided DRG, the refined DRG
+// with its level column, and the severity level from the diagnoses.
+#include "refine/finalise.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "grouper/decide.h"
+#include "grouper/lookup.h"
+#include "refine/newborn.h"
+#include "refine/refine.h"
+#include "tables/codes.h"
+
+namespace tallow {
+namespace {
+
+constexpr char kBlankDate[] = "        ";
+
+bool CodeIs(const char* code, const char* text) { return std::memcmp(code, text, 5) == 0; }
+
+bool SameCode(const RefinedCcRow& row, const char* code) {
+  return std::memcmp(row.code.data(), code, 5) == 0;
+}
+
+int DiagnosisPositions(const GroupState& s) {
+  return std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
+}
+
+int ProcedurePositions(const GroupState& s) {
+  return std::clamp(s.procedureCount, 0, kMaxProcedures);
+}
+
+// The decided DRG after the re-mappings that depend on the principal
+// diagnosis's class and code and on the procedures.
+int RemapDrg(const GroupState& s, const DiagnosisClass& principal) {
+  switch (s.baseDrg) {
+    case 30:
+      return (principal.dxMask[1] & 0x08) != 0 ? 20 : 10;  // class byte 4
+    case 1630:
+      return AnyProcedureHasBit(s, 4, 0x08) != 0 ? 1590 : 1610;
+    case 2230:
+      return AnyProcedureHasBit(s, 10, 0x08) != 0 ? 2230 : 2240;
+    case 2280:
+      return AnyProcedureHasBit(s, 11, 0x20) != 0 ? 2280 : 2290;
+    case 3230:
+      return HasProcedureR3501(s) != 0 ? 3230 : 3240;
+    case 4220: {
+      const char* code = s.diagnosisWork[0].code;
+      return CodeIs(code, "R500 ") || CodeIs(code, "R501 ") || CodeIs(code, "R502 ") ? 4190
+                                                                                      : 4210;
+    }
+    default:
+      return s.baseDrg;
+  }
+}
+
+// The level count over the diagnoses: fills diagnosisLevels and raises
+// severityLevel. `d` is the re-mapped decided DRG, `column` its level column.
+void CountLevels(GroupState& s, const DiagnosisClass& principal, int d, int column) {
+  const std::vector<RefinedCcRow>& rows = s.active.refinedCc->rows;
+  const LevelMatrix& matrix = s.tables->levelMatrix;
+  const char* date = CaseDateOf(s);
+  const bool before2002 = DateBefore(date, "20020101");
+  const bool firstPassWindow = !DateBefore(date, "19980701") && before2002;
+  // A principal diagnosis with class byte 3 bit 0x80 leaves DRG 1210 without
+  // any diagnosis level.
+  const bool principalBlocks = s.finalDrg == 1210 && (principal.dxMask[0] & 0x80) != 0;
+  const bool twoCountsAsOne = s.finalDrg == 570 || s.finalDrg == 590 || s.finalDrg == 1610;
+  const int start = (s.finalDrg == 1210 || d == 1240) ? 0 : 1;
+
+  s.diagnosisLevels.fill('0');
+  const int count = DiagnosisPositions(s);
+  for (int i = start; i < count; ++i) {
+    if (s.diagnosisEntry[i] < 0) continue;
+    if (before2002 && IsExcludedObstetricDiagnosis(s, i) != 0) continue;
+    if (principalBlocks) continue;
+    const int p = FindCcEntry(s, i);
+    if (p < 0) continue;
+    const RefinedCcRow& row = rows[p];
+    if (firstPassWindow && row.ccDrg == s.firstPassDrg) continue;
+    char ch = matrix.At(row.levelRow, column);
+    if (twoCountsAsOne && ch == '2') ch = '1';
+    s.diagnosisLevels[i] = ch;
+    if (LevelAbove(ch, s.severityLevel)) {  // a tie keeps the earlier position
+      s.severityLevel = ch;
+      s.levelSourceIndex = i;
+    }
+  }
+}
+
+}  // namespace
+
+const char* CaseDateOf(const GroupState& s) {
+  return s.caseDate != nullptr ? s.caseDate : kBlankDate;
+}
+
+RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue) {
+  const std::vector<RefinedDrgSlot>& slots = s.tables->refinedDrg.slots;
+  if (drgValue < 1 || drgValue > static_cast<int>(slots.size())) return RefinedDrgSlot{};
+  const RefinedDrgSlot& slot = slots[drgValue - 1];
+  if (!slot.filled) return RefinedDrgSlot{};
+  return slot;
+}
+
+int FindCcEntry(const GroupState& s, int position) {
+  const int entry = s.diagnosisEntry[position];
+  if (entry < 0 || s.active.refinedCc == nullptr) return -1;
+  const std::vector<RefinedCcRow>& rows = s.active.refinedCc->rows;
+  const int n = static_cast<int>(rows.size());
+  const char* code = s.diagnosisWork[position].code;
+
+  // Bisection: rows at or below lo sort before the code, rows at or above hi
+  // after it.
+  int lo = -1;
+  int hi = n;
+  int step = (n + 1) / 2;
+  int hit = -1;
+  while (step > 0) {
+    const int mid = lo + step;
+    const int order = std::memcmp(code, rows[mid].code.data(), 5);
+    if (order < 0) {
+      hi = mid;
+    } else if (order > 0) {
+      lo = mid;
+    } else {
+      hit = mid;
+      break;
+    }
+    step = (hi - lo) / 2;
+  }
+  if (hit < 0) return -1;
+  // A code has at most two rows: one step back reaches its first row.
+  if (hit > 0 && SameCode(rows[hit - 1], code)) --hit;
+
+  for (int r = hit; r < n && SameCode(rows[r], code); ++r) {
+    const RefinedCcRow& row = rows[r];
+    if (row.sexCondition != 0 && row.sexCondition != s.sex) continue;
+    if (row.statusCondition != 0 && s.dischargeStatus == 999) continue;
+    if (position != 0 && IsCcExcluded(s, entry, position) != 0) continue;
+    return r;
+  }
+  return -1;
+}
+
+int AnyProcedureHasBit(const GroupState& s, int byteIndex, int mask) {
+  const int count = ProcedurePositions(s);
+  for (int i = 0; i < count; ++i) {
+    const int entry = s.procedureEntry[i];
+    if (entry < 0) continue;
+    if ((ProcedureClassOf(s, entry).bytes[byteIndex] & mask) != 0) return 1;
+  }
+  return 0;
+}
+
+int HasProcedureR3501(const GroupState& s) {
+  const int count = ProcedurePositions(s);
+  for (int i = 0; i < count; ++i)
+    if (CodeIs(s.procedureWork[i].code, "R3501")) return 1;
+  return 0;
+}
+
+int IsExcludedObstetricDiagnosis(const GroupState& s, int position) {
+  if (s.finalDrg != 3700 && s.finalDrg != 3720 && s.finalDrg != 3730) return 0;
+  const char* code = s.diagnosisWork[position].code;
+  const char* date = CaseDateOf(s);
+  if (CodeIs(code, "O990 ") && !DateBefore(date, "19980401")) return 1;
+  if (CodeIs(code, "O994 ") && !DateBefore(date, "20000201")) return 1;
+  return 0;
+}
+
+int FinaliseDrg(GroupState& s) {
+  s.finalDrg = 4700;
+  s.severityLevel = '0';
+  s.levelSourceIndex = -1;
+  s.mdc = 24;
+  if (s.baseDrg < 1 || s.baseDrg > 4770) return 1;
+  if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) return 2;
+
+  const DiagnosisClass& principal = DiagnosisClassOf(s, s.diagnosisEntry[0]);
+  s.mdc = principal.mdc;
+  if (s.mdc == 15) return GroupNewborn(s);
+
+  const int d = RemapDrg(s, principal);
+  const RefinedDrgSlot slot = RefinedDrgSlotOf(s, d);
+  s.finalDrg = slot.refinedDrg;
+  const int column = slot.levelColumn;
+  if (column < 0) return 3;
+
+  if (slot.drgType == 'M') {
+    if (s.lengthOfStay < 0) {
+      s.severityLevel = '4';
+      return 4;
+    }
+    if (s.dischargeStatus == 4 && s.lengthOfStay <= 2) {
+      s.severityLevel = 'L';
+      return 0;
+    }
+  } else if (s.mdc == 5) {
+    // Circulatory cases: the principal diagnosis may set the level when its
+    // row names DRG 1210.
+    const int p = FindCcEntry(s, 0);
+    if (p >= 0) {
+      const RefinedCcRow& row = s.active.refinedCc->rows[p];
+      if (row.ccDrg == 1210) {
+        s.severityLevel = s.tables->levelMatrix.At(row.levelRow, column);
+        if (LevelAbove(s.severityLevel, '0')) s.levelSourceIndex = 0;
+      }
+    }
+  }
+
+  CountLevels(s, principal, d, column);
+  return 0;
+}
+
+}  // namespace tallow

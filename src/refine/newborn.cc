@@ -1,1 +1,46 @@
-// (to be written)
+// Newborn grouping.
+#include "refine/newborn.h"
+
+#include <algorithm>
+
+#include "refine/finalise.h"
+
+namespace tallow {
+
+namespace {
+constexpr int kWeightAbsent = -2;
+}  // namespace
+
+int NewbornDrg(int birthWeight) {
+  if (birthWeight >= 1 && birthWeight <= 999) return 3860;
+  if (birthWeight >= 1000 && birthWeight <= 2499) return 3880;
+  return 3910;  // 2500 g and more, and no usable weight
+}
+
+int GroupNewborn(GroupState& s) {
+  s.birthWeight = s.request != nullptr ? s.request->birthWeight : kWeightAbsent;
+  const int w = s.birthWeight;
+  s.finalDrg = NewbornDrg(w);
+  if (s.lengthOfStay < 0) {
+    s.severityLevel = '4';
+    return 4;
+  }
+  if (s.dischargeStatus == 4 && s.lengthOfStay <= 2) {
+    s.severityLevel = 'L';
+    return 0;
+  }
+  const std::vector<char>& marks = s.active.diagnosis->neonateMark;
+  const int count = std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
+  for (int i = 0; i < count; ++i) {
+    const int entry = s.diagnosisEntry[i];
+    if (entry < 0) continue;
+    const char mark = marks[entry];
+    if (LevelAbove(mark, s.severityLevel)) {  // a tie keeps the earlier position
+      s.severityLevel = mark;
+      s.levelSourceIndex = i;
+    }
+  }
+  return (w <= 0 && w != kWeightAbsent) ? 5 : 0;
+}
+
+}  // namespace tallow

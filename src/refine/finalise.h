@@ -1,0 +1,41 @@
+// Helpers of DRG finalisation, shared with the refined group code.
+#pragma once
+
+#include "grouper/group_state.h"
+
+namespace tallow {
+
+// The RefinedCcTable row of the active edition that applies to the diagnosis
+// at `position`, or -1. The row is found by bisection over the rows sorted by
+// code, then the first row of that code that fits the case's sex and
+// discharge status, and, for a secondary diagnosis, that the principal
+// diagnosis does not exclude as a CC.
+int FindCcEntry(const GroupState& s, int position);
+
+// 1 when some procedure position with an entry has a class whose byte
+// `byteIndex` (0..25) shares a bit with `mask`, else 0.
+int AnyProcedureHasBit(const GroupState& s, int byteIndex, int mask);
+
+// 1 when the working code of some procedure position is "R3501", else 0.
+int HasProcedureR3501(const GroupState& s);
+
+// 1 when the diagnosis at `position` gives no level to a delivery DRG (final
+// DRG 3700, 3720 or 3730): "O990 " from "19980401", "O994 " from "20000201".
+int IsExcludedObstetricDiagnosis(const GroupState& s, int position);
+
+// The RefinedDrgTable slot of a DRG value (1..4770). A value outside that
+// range, or a slot that no RDRGDRG line filled, reads as refined DRG 0, no
+// age split, no level column and a blank type.
+RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue);
+
+// The first eight characters of the case date, or eight blanks when the case
+// has no date field.
+const char* CaseDateOf(const GroupState& s);
+
+// Level characters compare as signed 8-bit values: a byte above 0x7F is below
+// '0'.
+inline bool LevelAbove(char a, char b) {
+  return static_cast<signed char>(a) > static_cast<signed char>(b);
+}
+
+}  // namespace tallow
