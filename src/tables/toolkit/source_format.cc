@@ -1,1 +1,354 @@
-// (to be written)
+#include "tables/toolkit/source_format.h"
+
+#include <fmt/format.h>
+
+#include <charconv>
+#include <cstring>
+
+#include "tables/loader.h"
+
+namespace tallow::toolkit {
+
+namespace {
+
+struct KnownTable {
+  const char* name;
+  TableKind kind;
+  int index;
+};
+
+constexpr KnownTable kKnownTables[] = {
+    {"DXTAB8", TableKind::kDiagnosis, 0},   {"DXTAB9", TableKind::kDiagnosis, 1},
+    {"DXTAB0", TableKind::kDiagnosis, 2},   {"DXTAB1", TableKind::kDiagnosis, 3},
+    {"SGTAB8", TableKind::kProcedure, 0},   {"SGTAB9", TableKind::kProcedure, 1},
+    {"SGTAB0", TableKind::kDatedProcedure, 0},
+    {"DGTAB", TableKind::kDrgRules, 0},     {"DGTAB0", TableKind::kDrgRules, 1},
+    {"RDRGCC8", TableKind::kRefinedCc, 0},  {"RDRGCC9", TableKind::kRefinedCc, 1},
+    {"RDRGCC0", TableKind::kRefinedCc, 2},  {"RDRGCC1", TableKind::kRefinedCc, 3},
+    {"RDRGNEO8", TableKind::kNeonate, 0},   {"RDRGNEO9", TableKind::kNeonate, 1},
+    {"RDRGNEO0", TableKind::kNeonate, 2},   {"RDRGNEO1", TableKind::kNeonate, 3},
+    {"CCTAB0", TableKind::kCcEntry, 0},     {"CCTAB1", TableKind::kCcEntry, 1},
+    {"CCTAB", TableKind::kCcRange, 0},      {"RDRGDRG", TableKind::kRefinedDrg, 0},
+    {"RDRGCL", TableKind::kLevelMatrix, 0},
+};
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool ParseInteger(std::string_view text, long long* out) {
+  if (text.empty()) return false;
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (*first == '+') ++first;
+  const auto [end, ec] = std::from_chars(first, last, *out);
+  return ec == std::errc() && end == last;
+}
+
+// A hex byte of one or two digits.
+bool ParseHexByte(std::string_view text, uint8_t* out) {
+  if (text.empty() || text.size() > 2) return false;
+  int v = 0;
+  for (char c : text) {
+    const int h = HexValue(c);
+    if (h < 0) return false;
+    v = v * 16 + h;
+  }
+  *out = static_cast<uint8_t>(v);
+  return true;
+}
+
+}  // namespace
+
+std::optional<TableInfo> FindTable(std::string_view nameOrPath) {
+  const auto slash = nameOrPath.find_last_of("/\\");
+  if (slash != std::string_view::npos) nameOrPath.remove_prefix(slash + 1);
+  if (nameOrPath.size() > 4 && nameOrPath.substr(nameOrPath.size() - 4) == ".txt") {
+    nameOrPath.remove_suffix(4);
+  }
+  for (const KnownTable& t : kKnownTables) {
+    if (nameOrPath == t.name) return TableInfo{t.name, t.kind, t.index};
+  }
+  return std::nullopt;
+}
+
+bool IsTextTable(TableKind kind) {
+  return kind == TableKind::kRefinedCc || kind == TableKind::kRefinedDrg ||
+         kind == TableKind::kLevelMatrix || kind == TableKind::kNeonate;
+}
+
+std::size_t BinarySize(const TableInfo& table) {
+  const int i = table.index;
+  switch (table.kind) {
+    case TableKind::kDiagnosis:
+      return kIndexBytes + kDiagnosisEntryBytes * kDiagnosisEntries[i] +
+             kDiagnosisClassBytes * kDiagnosisClasses;
+    case TableKind::kProcedure:
+      return kIndexBytes + kProcedureEntryBytes * kProcedureEntries[i] +
+             kProcedureClassBytes * kProcedureClasses[i];
+    case TableKind::kDatedProcedure:
+      return static_cast<std::size_t>(kDatedProcedureRows) * (5 + 4 + 4 + kProcedureClassBytes);
+    case TableKind::kDrgRules:
+      return kRuleIndexBytes + static_cast<std::size_t>(kRuleBytes) * kDrgRules[i];
+    case TableKind::kCcRange:
+      return static_cast<std::size_t>(kCcRangeRowBytes) * kCcRangeRows + kCcRangeListBytes;
+    case TableKind::kCcEntry:
+      return static_cast<std::size_t>(kCcEntryRowBytes) * kCcEntryRows[i] + kCcEntryListBytes[i];
+    default:
+      return 0;
+  }
+}
+
+int FixedLines(const TableInfo& table) {
+  switch (table.kind) {
+    case TableKind::kRefinedCc: return kRefinedCcRows[table.index];
+    case TableKind::kRefinedDrg: return kRefinedDrgLines;
+    case TableKind::kLevelMatrix: return kLevelRows;
+    default: return -1;
+  }
+}
+
+int MaxLineLength(TableKind kind) {
+  switch (kind) {
+    case TableKind::kRefinedCc: return 17;
+    case TableKind::kRefinedDrg: return 17;
+    case TableKind::kLevelMatrix: return kLevelColumns;
+    case TableKind::kNeonate: return 6;
+    default: return 0;
+  }
+}
+
+Status LineError(const std::string& fileName, int line, std::string_view message) {
+  return Status::Error(fmt::format("{} line {}: {}", fileName, line, message));
+}
+
+Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
+                                            std::string_view source) {
+  std::vector<SourceLine> lines;
+  int number = 0;
+  std::size_t pos = 0;
+  while (pos < source.size()) {
+    std::size_t end = source.find('\n', pos);
+    if (end == std::string_view::npos) end = source.size();
+    std::string_view text = source.substr(pos, end - pos);
+    pos = end + 1;
+    ++number;
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+
+    SourceLine line;
+    line.number = number;
+    std::size_t i = 0;
+    while (i < text.size()) {
+      const char c = text[i];
+      if (c == ' ' || c == '\t') {
+        ++i;
+        continue;
+      }
+      if (c == '#') break;
+      Token token;
+      if (c == '"') {
+        token.quoted = true;
+        ++i;
+        bool closed = false;
+        while (i < text.size()) {
+          const char q = text[i++];
+          if (q == '"') {
+            closed = true;
+            break;
+          }
+          if (q != '\\') {
+            token.text.push_back(q);
+            continue;
+          }
+          if (i >= text.size()) break;
+          const char e = text[i++];
+          switch (e) {
+            case '\\': token.text.push_back('\\'); break;
+            case '"': token.text.push_back('"'); break;
+            case 'r': token.text.push_back('\r'); break;
+            case 't': token.text.push_back('\t'); break;
+            case 'x': {
+              const int hi = i < text.size() ? HexValue(text[i]) : -1;
+              const int lo = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
+              if (hi < 0 || lo < 0) return LineError(fileName, number, "\\x needs two hex digits");
+              token.text.push_back(static_cast<char>(hi * 16 + lo));
+              i += 2;
+              break;
+            }
+            default:
+              return LineError(fileName, number, fmt::format("unknown escape \\{}", e));
+          }
+        }
+        if (!closed) return LineError(fileName, number, "quoted text is not closed");
+        if (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '#') {
+          return LineError(fileName, number, "a quoted text must be followed by a blank");
+        }
+      } else {
+        while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '#') {
+          if (text[i] == '"') return LineError(fileName, number, "a quote inside a field");
+          token.text.push_back(text[i++]);
+        }
+      }
+      line.tokens.push_back(std::move(token));
+    }
+    if (!line.tokens.empty()) lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::string Quote(std::string_view bytes) {
+  std::string out = "\"";
+  for (char c : bytes) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(c);
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u > 0x7E) {
+      out += fmt::format("\\x{:02X}", u);
+    } else {
+      out.push_back(c);
+    }
+  }
+  out.push_back('"');
+  return out;
+}
+
+bool IsBare(std::string_view text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u > 0x7E || c == '"' || c == '#') return false;
+  }
+  return true;
+}
+
+std::string TokenText(std::string_view text) {
+  return IsBare(text) ? std::string(text) : Quote(text);
+}
+
+Status FieldReader::Arity(std::size_t min, std::size_t max, std::string_view form) const {
+  if (Size() < min || Size() > max) return Fail(fmt::format("expected {}", form));
+  return Status::Ok();
+}
+
+Status FieldReader::Number(std::size_t i, std::string_view what, long long min, long long max,
+                           long long* out) const {
+  const Token& t = At(i);
+  long long v = 0;
+  if (t.quoted || !ParseInteger(t.text, &v)) {
+    return Fail(fmt::format("{} \"{}\" is not a number", what, t.text));
+  }
+  if (v < min || v > max) return Fail(fmt::format("{} {} outside {}..{}", what, v, min, max));
+  *out = v;
+  return Status::Ok();
+}
+
+Status FieldReader::Code(std::size_t i, std::string_view what, char out[5]) const {
+  const Token& t = At(i);
+  if ((t.text.empty() && !t.quoted) || t.text.size() > 5) {
+    return Fail(fmt::format("{} \"{}\" is not one to five characters", what, t.text));
+  }
+  std::memset(out, ' ', 5);
+  std::memcpy(out, t.text.data(), t.text.size());
+  return Status::Ok();
+}
+
+Status FieldReader::IndexedCode(std::size_t i, bool strictTail, DecodedCode* out) const {
+  char code[5];
+  TALLOW_TRY(Code(i, "code", code));
+  if (!DecodeCode(code, strictTail, out)) {
+    return Fail(fmt::format("\"{}\" is not a valid {} code", At(i).text,
+                            strictTail ? "diagnosis" : "procedure"));
+  }
+  return Status::Ok();
+}
+
+Status FieldReader::Char(std::size_t i, std::string_view what, char* out) const {
+  const Token& t = At(i);
+  if (t.text.size() != 1) return Fail(fmt::format("{} \"{}\" is not one character", what, t.text));
+  *out = t.text[0];
+  return Status::Ok();
+}
+
+Status FieldReader::DenseHex(std::size_t i, std::string_view what, uint8_t* out, int n) const {
+  const Token& t = At(i);
+  if (t.quoted || t.text.size() != static_cast<std::size_t>(2 * n)) {
+    return Fail(fmt::format("{} \"{}\" is not {} hex digits", what, t.text, 2 * n));
+  }
+  for (int k = 0; k < n; ++k) {
+    if (!ParseHexByte(std::string_view(t.text).substr(2 * k, 2), &out[k])) {
+      return Fail(fmt::format("{} \"{}\" is not {} hex digits", what, t.text, 2 * n));
+    }
+  }
+  return Status::Ok();
+}
+
+Status FieldReader::SparseBytes(std::size_t i, std::string_view what, int firstIndex, int n,
+                                uint8_t* out) const {
+  const Token& t = At(i);
+  std::memset(out, 0, static_cast<std::size_t>(n));
+  if (!t.quoted && t.text == "-") return Status::Ok();
+  std::vector<bool> seen(static_cast<std::size_t>(n), false);
+  std::string_view rest = t.text;
+  while (true) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    const std::size_t colon = item.find(':');
+    long long index = 0;
+    uint8_t value = 0;
+    if (t.quoted || colon == std::string_view::npos ||
+        !ParseInteger(item.substr(0, colon), &index) ||
+        !ParseHexByte(item.substr(colon + 1), &value)) {
+      return Fail(fmt::format("{}: \"{}\" is not INDEX:HH", what, item));
+    }
+    if (index < firstIndex || index >= firstIndex + n) {
+      return Fail(fmt::format("{}: byte {} outside {}..{}", what, index, firstIndex,
+                              firstIndex + n - 1));
+    }
+    const auto slot = static_cast<std::size_t>(index - firstIndex);
+    if (seen[slot]) return Fail(fmt::format("{}: byte {} given twice", what, index));
+    seen[slot] = true;
+    out[slot] = value;
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  return Status::Ok();
+}
+
+std::string DenseHexText(const uint8_t* bytes, int n) {
+  std::string out;
+  for (int k = 0; k < n; ++k) out += fmt::format("{:02X}", bytes[k]);
+  return out;
+}
+
+std::string SparseBytesText(const uint8_t* bytes, int n, int firstIndex) {
+  std::string out;
+  for (int k = 0; k < n; ++k) {
+    if (bytes[k] == 0) continue;
+    if (!out.empty()) out.push_back(',');
+    out += fmt::format("{}:{:02X}", k + firstIndex, bytes[k]);
+  }
+  return out.empty() ? "-" : out;
+}
+
+std::string CodeToken(const char* code) {
+  std::string_view text(code, 5);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return IsBare(text) ? std::string(text) : Quote(text);
+}
+
+std::string CategoryText(int category) { return CodeText(category, 255).substr(0, 3); }
+
+std::string DrgText(int number, int digit) {
+  if (digit <= 9) return fmt::format("{}", number * 10 + digit);
+  return fmt::format("{}/{}", number, digit);
+}
+
+}  // namespace tallow::toolkit

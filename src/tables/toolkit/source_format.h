@@ -1,0 +1,147 @@
+// Internals shared by build, dump, check and synth: the table kinds with
+// their fixed sizes, the tokenizer of the source text and the field forms
+// (numbers, codes, masks, lists, quoted texts) in both directions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tables/status.h"
+#include "tables/table_set.h"
+
+// Returns the Status of an expression from the enclosing function when it is
+// not ok.
+#define TALLOW_TRY(expr)                  \
+  do {                                    \
+    ::tallow::Status tallow_try_ = (expr); \
+    if (!tallow_try_.ok()) return tallow_try_; \
+  } while (false)
+
+namespace tallow::toolkit {
+
+enum class TableKind : uint8_t {
+  kDiagnosis,       ///< DXTAB8, DXTAB9, DXTAB0, DXTAB1
+  kProcedure,       ///< SGTAB8, SGTAB9
+  kDatedProcedure,  ///< SGTAB0
+  kDrgRules,        ///< DGTAB, DGTAB0
+  kCcRange,         ///< CCTAB
+  kCcEntry,         ///< CCTAB0, CCTAB1
+  kRefinedCc,       ///< RDRGCC8, RDRGCC9, RDRGCC0, RDRGCC1
+  kRefinedDrg,      ///< RDRGDRG
+  kLevelMatrix,     ///< RDRGCL
+  kNeonate,         ///< RDRGNEO8, RDRGNEO9, RDRGNEO0, RDRGNEO1
+};
+
+struct TableInfo {
+  std::string name;  ///< "DXTAB8"
+  TableKind kind = TableKind::kDiagnosis;
+  int index = 0;     ///< edition index (8, 9, 0, 1 -> 0..3) or 0/1 within a pair
+};
+
+// The table of a name, a name with ".txt", or a path ending in either.
+std::optional<TableInfo> FindTable(std::string_view nameOrPath);
+
+bool IsTextTable(TableKind kind);
+// Fixed byte size of a binary table.
+std::size_t BinarySize(const TableInfo& table);
+// Lines the loader reads from a text table; -1 for RDRGNEO (to the end).
+int FixedLines(const TableInfo& table);
+// Longest line the loader's bounded reader takes as one line.
+int MaxLineLength(TableKind kind);
+
+// Binary layouts.
+inline constexpr int kIndexBytes = kCategorySlots * 3;  // category index of DXTAB, SGTAB8/9
+inline constexpr int kDiagnosisEntryBytes = 5;
+inline constexpr int kDiagnosisClassBytes = 8;
+inline constexpr int kProcedureEntryBytes = 3;
+inline constexpr int kProcedureClassBytes = 26;
+inline constexpr int kRuleBytes = 46;
+inline constexpr int kRuleIndexBytes = kMdcSlots * 3;
+inline constexpr int kRequireBytes = 42;
+inline constexpr int kCcRangeRowBytes = 6;
+inline constexpr int kCcEntryRowBytes = 5;  // key 2, length 1, offset 2 (in three sections)
+
+// Inert padding that build appends and dump leaves out.
+inline constexpr int kPaddingCcKey = 32767;
+inline constexpr char kPaddingRefinedCcLine[] = "ZZZZZ0 0 0000 001";
+inline constexpr char kDefaultRefinedDrgLine[] = "4700 4700 00";
+
+// ---------------------------------------------------------------------------
+// Source text
+
+struct Token {
+  std::string text;
+  bool quoted = false;
+};
+
+struct SourceLine {
+  int number = 0;  ///< 1-based line of the source
+  std::vector<Token> tokens;
+};
+
+// Splits a source into records: blank and comment lines are dropped, '#'
+// outside quotes starts a comment, quoted texts take the escapes \\ \" \r \t
+// \xHH.
+Result<std::vector<SourceLine>> SplitSource(const std::string& fileName, std::string_view source);
+
+// The error "FILE line N: message".
+Status LineError(const std::string& fileName, int line, std::string_view message);
+
+// A text as a quoted token with escapes.
+std::string Quote(std::string_view bytes);
+// Whether a text can stand as a bare token (non-empty, printable, no blank,
+// quote or '#').
+bool IsBare(std::string_view text);
+// Bare when possible, else quoted.
+std::string TokenText(std::string_view text);
+
+// Field parsers; each reports "FILE line N: ..." naming the field.
+class FieldReader {
+ public:
+  FieldReader(const std::string& fileName, const SourceLine& line)
+      : file_(fileName), line_(line) {}
+
+  Status Fail(std::string_view message) const { return LineError(file_, line_.number, message); }
+  // Demands exactly n tokens including the record word (or between min and max).
+  Status Arity(std::size_t min, std::size_t max, std::string_view form) const;
+  const Token& At(std::size_t i) const { return line_.tokens[i]; }
+  std::size_t Size() const { return line_.tokens.size(); }
+  int Line() const { return line_.number; }
+
+  Status Number(std::size_t i, std::string_view what, long long min, long long max,
+                long long* out) const;
+  // A code of up to five characters, padded with blanks; quoted codes may
+  // hold any bytes.
+  Status Code(std::size_t i, std::string_view what, char out[5]) const;
+  // A code of the category-indexed tables (diagnosis codes: strictTail).
+  Status IndexedCode(std::size_t i, bool strictTail, DecodedCode* out) const;
+  // Exactly one character.
+  Status Char(std::size_t i, std::string_view what, char* out) const;
+  // Dense hex: exactly n bytes.
+  Status DenseHex(std::size_t i, std::string_view what, uint8_t* out, int n) const;
+  // Sparse "INDEX:HH,..." or "-"; indexes firstIndex..firstIndex+n-1 map to
+  // out[0..n-1].
+  Status SparseBytes(std::size_t i, std::string_view what, int firstIndex, int n,
+                     uint8_t* out) const;
+
+ private:
+  const std::string& file_;
+  const SourceLine& line_;
+};
+
+// Inverse field forms for dump.
+std::string DenseHexText(const uint8_t* bytes, int n);
+// "-" when all zero; indexes numbered from firstIndex.
+std::string SparseBytesText(const uint8_t* bytes, int n, int firstIndex);
+// A stored code without its trailing blanks, as a token.
+std::string CodeToken(const char* code);
+// The category's three-character code ("A01").
+std::string CategoryText(int category);
+// A DRG value field: "4680", or "468/12" when the digit byte is above 9.
+std::string DrgText(int number, int digit);
+
+}  // namespace tallow::toolkit
