@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "grouper/code_maps.h"
+#include "grouper/test_case.h"
+
+namespace tallow {
+namespace {
+
+using testing::TestCase;
+
+struct Conversion {
+  const char* name;
+  const char* date;
+  const char* code;
+  const char* expected;  // five characters
+};
+
+// Case dates at the edges of every window and the cases where several steps
+// meet the same code (later steps decide, nothing chains).
+const Conversion kConversions[] = {
+    {"before every window", "19991114", "C8531", "C8531"},
+    {"1999 list on its first day", "19991115", "C8531", "C8530"},
+    {"1999 list on its last day", "20011231", "M0031", "M0030"},
+    {"no conversion from 2002", "20020101", "C8531", "C8531"},
+    {"withdrawn code", "20000615", "C8530", "     "},
+    {"withdrawn code, its last day", "20011231", "S5170", "     "},
+    {"N0471 before its window", "20000307", "N0471", "N0471"},
+    {"N0471 on its first day", "20000308", "N0471", "N0470"},
+    {"N0471, February 2001 list decides", "20010315", "N0471", "N0461"},
+    {"P4555 before its window", "20000331", "P4555", "P4555"},
+    {"P4555 withdrawn", "20000401", "P4555", "     "},
+    {"C8592 by the 2000 list", "20000615", "C8592", "P4555"},
+    {"C8592, January 2001 list decides", "20010115", "C8592", "P4551"},
+    {"C8592, February 2001 list decides", "20010315", "C8592", "P4555"},
+    {"S5521 before its window", "20000430", "S5521", "S5521"},
+    {"S5521 on its first day", "20000501", "S5521", "S5520"},
+    {"S5522", "20011231", "S5522", "S5520"},
+    {"Q2992 by the 1999 list", "20000615", "Q2992", "Q2981"},
+    {"Q2992 in January 2001", "20010115", "Q2992", "Q2962"},
+    {"Q2992 from February 2001", "20010315", "Q2992", "Q2986"},
+    {"January 2001 list, first day", "20010101", "R3433", "R3512"},
+    {"January 2001 list, last day", "20010131", "R3433", "R3512"},
+    {"R3512 is converted itself, not after R3433", "20010115", "R3512", "R3972"},
+    {"February 2001 list, first day", "20010201", "R3433", "R3431"},
+    {"R3433 in December 2000", "20001231", "R3433", "R3433"},
+    {"R3241 by the 1999 list", "20000615", "R3241", "R3250"},
+    {"R3241 to a withdrawn code", "20010315", "R3241", "R3240"},
+    {"letter in the second position", "20010115", "SB023", "M0101"},
+    {"00000 is no blank for the lists", "20000615", "00000", "00000"},
+    {"blank date", "        ", "C8531", "C8531"},
+};
+
+TEST(PrepareCaseCodes, ConvertsProceduresByDate) {
+  for (const Conversion& c : kConversions) {
+    SCOPED_TRACE(c.name);
+    TestCase t(nullptr, c.date);
+    t.Procedures({"Q2950", c.code, nullptr});
+    EXPECT_EQ(PrepareCaseCodes(t.s), 0);
+    EXPECT_EQ(t.WorkProcedure(0), "Q2950");
+    EXPECT_EQ(t.WorkProcedure(1), c.expected);
+    EXPECT_EQ(t.WorkProcedure(2), "     ");
+    EXPECT_EQ(t.s.procedureWork[1].code[5], '\0');
+  }
+}
+
+TEST(PrepareCaseCodes, CopiesDiagnosesUnchanged) {
+  TestCase t(nullptr, "20000615");
+  t.Diagnoses({"C8531", "P4555", nullptr, "O800"});
+  t.Procedures({});
+  PrepareCaseCodes(t.s);
+  EXPECT_EQ(t.WorkDiagnosis(0), "C8531");
+  EXPECT_EQ(t.WorkDiagnosis(1), "P4555");
+  EXPECT_EQ(t.WorkDiagnosis(2), "     ");
+  EXPECT_EQ(t.WorkDiagnosis(3), "O800 ");
+}
+
+TEST(PrepareCaseCodes, CompleteListFromTheTablesReplacesTheBuiltInOne) {
+  auto tables = std::make_shared<TableSet>();
+  tables->codeMap2001.present = true;
+  tables->codeMap2001.pairs = {{{'Q', '2', '9', '9', '2'}, {'Q', '2', '9', '9', '9'}}};
+  TestCase t(tables, "20010315");
+  t.Procedures({"Q2992", "R3433", "N0471"});
+  PrepareCaseCodes(t.s);
+  EXPECT_EQ(t.WorkProcedure(0), "Q2999");
+  EXPECT_EQ(t.WorkProcedure(1), "R3433");  // built-in pair not used
+  EXPECT_EQ(t.WorkProcedure(2), "N0470");  // earlier steps still apply
+
+  t.Date("20010115");  // the January list is still the built-in one
+  PrepareCaseCodes(t.s);
+  EXPECT_EQ(t.WorkProcedure(1), "R3512");
+}
+
+TEST(CodeMaps, ListsAreSortedWithoutRepeatsAndFindEveryFromCode) {
+  for (CodeMap map : {CodeMap1999(), CodeMap2000(), BuiltInCodeMapJan2001(), BuiltInCodeMap2001()}) {
+    for (std::size_t i = 0; i < map.size(); ++i) {
+      if (i > 0) {
+        EXPECT_LT(CompareCodes(map[i - 1].from.data(), map[i].from.data()), 0);
+      }
+      const RowCode* to = FindConversion(map, map[i].from.data());
+      ASSERT_NE(to, nullptr);
+      EXPECT_EQ(*to, map[i].to);
+    }
+  }
+  EXPECT_EQ(CodeMap1999().size(), 127u);
+  EXPECT_EQ(CodeMap2000().size(), 5u);
+  EXPECT_EQ(WithdrawnCodes1999().size(), 44u);
+  EXPECT_EQ(FindConversion(CodeMap1999(), "C8530"), nullptr);
+  EXPECT_TRUE(ContainsCode(WithdrawnCodes1999(), "S5171"));
+  EXPECT_FALSE(ContainsCode(WithdrawnCodes1999(), "S5172"));
+}
+
+}  // namespace
+}  // namespace tallow
