@@ -1,1 +1,736 @@
-// (to be written)
+// Reading the twenty-two table files and the optional procedure conversion
+// files into a TableSet.
+//
+// Each file is read into memory whole, checked for its fixed size or line
+// count, decoded with the byte order of its format, and validated so that no
+// search can index outside the arrays it fills. The first fault ends the load;
+// files later in the order are not asked for.
+#include "tables/loader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string_view>
+#include <system_error>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "tables/bytes.h"
+#include "tables/codes.h"
+#include "tables/text_lines.h"
+
+namespace tallow {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Messages
+
+void AppendPart(std::string& out, const char* text) { out.append(text); }
+void AppendPart(std::string& out, const std::string& text) { out.append(text); }
+template <typename T>
+  requires(std::is_integral_v<T> && !std::is_same_v<T, char>)
+void AppendPart(std::string& out, T value) {
+  out.append(std::to_string(value));
+}
+
+// One load fault: the parts are joined as they stand, for example
+// Fault("DXTAB8", ": ", 56913, " bytes, ", 56914, " needed").
+template <typename... Parts>
+Status Fault(const Parts&... parts) {
+  std::string message;
+  (AppendPart(message, parts), ...);
+  return Status::Error(std::move(message));
+}
+
+// A field of a text line in quotes, as it stood ("00 ", "1x2").
+std::string Quoted(std::string_view line, int first, int n) {
+  std::string field(static_cast<std::size_t>(n), ' ');
+  CopyColumns(line, first, n, field.data());
+  return "\"" + field + "\"";
+}
+
+// "O80": the letter and two digits of a category index.
+std::string CategoryText(int category) { return CodeText(category, 255).substr(0, 3); }
+
+// The code of a category index and tail without its trailing blanks.
+std::string EntryCodeText(int category, int tail) {
+  std::string code = CodeText(category, tail);
+  while (!code.empty() && code.back() == ' ') code.pop_back();
+  return code;
+}
+
+// ---------------------------------------------------------------------------
+// Files
+
+Status ReadTableFile(const TableFileSource& source, const char* name, std::string* bytes) {
+  Status readError;
+  std::optional<std::string> content = source(name, &readError);
+  if (!readError.ok()) return readError;
+  if (!content) return Fault(name, ": file missing or unreadable");
+  *bytes = std::move(*content);
+  return Status::Ok();
+}
+
+Status CheckSize(const char* name, const std::string& bytes, std::size_t needed) {
+  if (bytes.size() < needed) return Fault(name, ": ", bytes.size(), " bytes, ", needed, " needed");
+  return Status::Ok();
+}
+
+// ---------------------------------------------------------------------------
+// Category-indexed tables (DXTAB*, SGTAB8, SGTAB9)
+
+constexpr std::size_t kCategoryRecordBytes = 3;
+constexpr std::size_t kDiagnosisEntryBytes = 5;
+constexpr std::size_t kDiagnosisClassBytes = 8;
+constexpr std::size_t kProcedureEntryBytes = 3;
+constexpr std::size_t kProcedureClassBytes = 26;
+
+// Reads the 2600 category records (count byte, start big-endian) and checks
+// that every category with entries lies inside the `entries` entry records.
+Status ReadCategoryIndex(const char* name, const unsigned char* p, int entries, int maxCount,
+                         std::array<uint8_t, kCategorySlots>* counts,
+                         std::array<int16_t, kCategorySlots>* starts) {
+  for (int c = 0; c < kCategorySlots; ++c, p += kCategoryRecordBytes) {
+    const int count = LoadU8(p);
+    const int start = LoadBigEndian16(p + 1);
+    (*counts)[static_cast<std::size_t>(c)] = static_cast<uint8_t>(count);
+    (*starts)[static_cast<std::size_t>(c)] = static_cast<int16_t>(start);
+    if (count > maxCount) {
+      return Fault(name, " category ", c, " (", CategoryText(c), "): count ", count, " above ",
+                   maxCount);
+    }
+    if (count == 0) continue;
+    if (start < 0) {
+      return Fault(name, " category ", c, " (", CategoryText(c), "): start ", start, " below 0");
+    }
+    if (start + count > entries) {
+      return Fault(name, " category ", c, " (", CategoryText(c), "): start ", start, " + count ",
+                   count, " runs past ", entries, " entries");
+    }
+  }
+  return Status::Ok();
+}
+
+// Checks the class number of every entry that belongs to a category; entries
+// of no category are never read.
+Status CheckEntryClasses(const char* name, const std::array<uint8_t, kCategorySlots>& counts,
+                         const std::array<int16_t, kCategorySlots>& starts,
+                         const std::vector<uint8_t>& tails, const std::vector<int16_t>& classes,
+                         int classCount) {
+  for (int c = 0; c < kCategorySlots; ++c) {
+    const int start = starts[static_cast<std::size_t>(c)];
+    const int end = start + counts[static_cast<std::size_t>(c)];
+    for (int e = start; e < end; ++e) {
+      const int k = classes[static_cast<std::size_t>(e)];
+      if (k < 1 || k > classCount) {
+        return Fault(name, " entry ", e, " (", EntryCodeText(c, tails[static_cast<std::size_t>(e)]),
+                     "): class ", k, " outside 1..", classCount);
+      }
+    }
+  }
+  return Status::Ok();
+}
+
+Status LoadDiagnosisTable(const char* name, const std::string& bytes, int n,
+                          DiagnosisTable* table) {
+  const auto entries = static_cast<std::size_t>(n);
+  const std::size_t indexBytes = kCategorySlots * kCategoryRecordBytes;
+  const std::size_t entryBytes = entries * kDiagnosisEntryBytes;
+  const std::size_t classBytes = kDiagnosisClasses * kDiagnosisClassBytes;
+  if (Status s = CheckSize(name, bytes, indexBytes + entryBytes + classBytes); !s.ok()) return s;
+
+  ByteReader reader(bytes);
+  table->entryCount = n;
+  if (Status s = ReadCategoryIndex(name, reader.Take(indexBytes), n, 127, &table->categoryCount,
+                                   &table->categoryStart);
+      !s.ok()) {
+    return s;
+  }
+
+  table->entryTail.resize(entries);
+  table->entryClass.resize(entries);
+  table->entryCcRow.resize(entries);
+  const unsigned char* p = reader.Take(entryBytes);
+  for (std::size_t e = 0; e < entries; ++e, p += kDiagnosisEntryBytes) {
+    table->entryTail[e] = LoadU8(p);
+    table->entryClass[e] = LoadBigEndian16(p + 1);
+    table->entryCcRow[e] = LoadBigEndian16(p + 3);
+  }
+
+  table->classes.resize(kDiagnosisClasses);
+  p = reader.Take(classBytes);
+  for (auto& cls : table->classes) {
+    cls.mdc = p[0];
+    cls.drgKey = p[1];
+    cls.ccFlag = p[2];
+    std::memcpy(cls.dxMask.data(), p + 3, cls.dxMask.size());
+    p += kDiagnosisClassBytes;
+  }
+
+  // Filled from the neonate marks later; entries the marks do not reach keep '0'.
+  table->neonateMark.assign(entries, '0');
+
+  return CheckEntryClasses(name, table->categoryCount, table->categoryStart, table->entryTail,
+                           table->entryClass, kDiagnosisClasses);
+}
+
+Status LoadProcedureTable(const char* name, const std::string& bytes, int m, int c,
+                          ProcedureTable* table) {
+  const auto entries = static_cast<std::size_t>(m);
+  const auto classCount = static_cast<std::size_t>(c);
+  const std::size_t indexBytes = kCategorySlots * kCategoryRecordBytes;
+  const std::size_t entryBytes = entries * kProcedureEntryBytes;
+  const std::size_t classBytes = classCount * kProcedureClassBytes;
+  if (Status s = CheckSize(name, bytes, indexBytes + entryBytes + classBytes); !s.ok()) return s;
+
+  ByteReader reader(bytes);
+  table->entryCount = m;
+  if (Status s = ReadCategoryIndex(name, reader.Take(indexBytes), m, 255, &table->categoryCount,
+                                   &table->categoryStart);
+      !s.ok()) {
+    return s;
+  }
+
+  table->entryTail.resize(entries);
+  table->entryClass.resize(entries);
+  const unsigned char* p = reader.Take(entryBytes);
+  for (std::size_t e = 0; e < entries; ++e, p += kProcedureEntryBytes) {
+    table->entryTail[e] = LoadU8(p);
+    table->entryClass[e] = LoadBigEndian16(p + 1);
+  }
+
+  table->classes.resize(classCount);
+  p = reader.Take(classBytes);
+  for (auto& cls : table->classes) {
+    std::memcpy(cls.bytes.data(), p, kProcedureClassBytes);
+    p += kProcedureClassBytes;
+  }
+
+  return CheckEntryClasses(name, table->categoryCount, table->categoryStart, table->entryTail,
+                           table->entryClass, c);
+}
+
+// ---------------------------------------------------------------------------
+// SGTAB0
+
+Status LoadDatedProcedureTable(const char* name, const std::string& bytes,
+                               DatedProcedureTable* table) {
+  constexpr auto rows = static_cast<std::size_t>(kDatedProcedureRows);
+  const std::size_t codeBytes = rows * kCodeLength;
+  const std::size_t dateBytes = rows * 4;
+  const std::size_t classBytes = rows * kProcedureClassBytes;
+  if (Status s = CheckSize(name, bytes, codeBytes + 2 * dateBytes + classBytes); !s.ok()) return s;
+
+  ByteReader reader(bytes);
+  table->codes.resize(rows);
+  table->validFrom.resize(rows);
+  table->validTo.resize(rows);
+  table->classes.resize(rows);
+
+  const unsigned char* p = reader.Take(codeBytes);
+  for (auto& code : table->codes) {
+    std::memcpy(code.data(), p, kCodeLength);
+    p += kCodeLength;
+  }
+  p = reader.Take(dateBytes);
+  for (auto& date : table->validFrom) {
+    date = LoadLittleEndian32(p);
+    p += 4;
+  }
+  p = reader.Take(dateBytes);
+  for (auto& date : table->validTo) {
+    date = LoadLittleEndian32(p);
+    p += 4;
+  }
+  p = reader.Take(classBytes);
+  for (auto& cls : table->classes) {
+    std::memcpy(cls.bytes.data(), p, kProcedureClassBytes);
+    p += kProcedureClassBytes;
+  }
+
+  // The first row of every distinct code, keyed like the five-character
+  // comparison that stops at a NUL.
+  std::vector<DatedProcedureTable::FirstRow> index(rows);
+  for (std::size_t i = 0; i < rows; ++i) {
+    RowCode key{};
+    for (std::size_t k = 0; k < key.size() && table->codes[i][k] != '\0'; ++k) {
+      key[k] = table->codes[i][k];
+    }
+    index[i] = {key, static_cast<int>(i)};
+  }
+  const auto keyLess = [](const DatedProcedureTable::FirstRow& a,
+                          const DatedProcedureTable::FirstRow& b) {
+    return std::memcmp(a.code.data(), b.code.data(), a.code.size()) < 0;
+  };
+  std::stable_sort(index.begin(), index.end(), keyLess);
+  index.erase(std::unique(index.begin(), index.end(),
+                          [](const auto& a, const auto& b) { return a.code == b.code; }),
+              index.end());
+  table->firstRows = std::move(index);
+  return Status::Ok();
+}
+
+// ---------------------------------------------------------------------------
+// DGTAB, DGTAB0
+
+Status LoadDrgRuleTable(const char* name, const std::string& bytes, int r, DrgRuleTable* table) {
+  constexpr std::size_t kIndexRecordBytes = 3;
+  constexpr std::size_t kRuleBytes = 46;
+  const auto ruleCount = static_cast<std::size_t>(r);
+  const std::size_t indexBytes = kMdcSlots * kIndexRecordBytes;
+  if (Status s = CheckSize(name, bytes, indexBytes + ruleCount * kRuleBytes); !s.ok()) return s;
+
+  ByteReader reader(bytes);
+  const unsigned char* p = reader.Take(indexBytes);
+  for (int m = 0; m < kMdcSlots; ++m, p += kIndexRecordBytes) {
+    const int start = LoadBigEndian16(p);
+    const int count = LoadU8(p + 2);
+    table->mdcRuleStart[static_cast<std::size_t>(m)] = static_cast<int16_t>(start);
+    table->mdcRuleCount[static_cast<std::size_t>(m)] = static_cast<uint8_t>(count);
+    if (count == 0) continue;  // never read, whatever its start
+    if (start < 1) return Fault(name, " MDC ", m + 1, ": start ", start, " below 1");
+    if (start + count - 1 > r) {
+      return Fault(name, " MDC ", m + 1, ": start ", start, " + count ", count, " runs past ", r,
+                   " rules");
+    }
+  }
+
+  table->rules.resize(ruleCount);
+  p = reader.Take(ruleCount * kRuleBytes);
+  for (auto& rule : table->rules) {
+    std::memcpy(rule.bytes.data(), p, kRuleBytes);
+    p += kRuleBytes;
+  }
+  return Status::Ok();
+}
+
+// ---------------------------------------------------------------------------
+// CCTAB, CCTAB0, CCTAB1
+
+// Walks every item of every list (two bytes, three when bit 7 of the first
+// is set) and checks that it lies inside the list area.
+Status CheckExclusionLists(const char* name, const CcExclusionTable& table) {
+  const auto area = table.listArea.size();
+  for (std::size_t row = 0; row < table.listOffset.size(); ++row) {
+    const int items = table.listLength[row];
+    if (items == 0) continue;  // an empty list is never read
+    const int offset = table.listOffset[row];
+    if (offset < 0) return Fault(name, " row ", row, ": list offset ", offset, " below 0");
+    auto pos = static_cast<std::size_t>(offset);
+    for (int item = 0; item < items; ++item) {
+      const bool fits = pos + 2 <= area && (!(table.listArea[pos] & 0x80) || pos + 3 <= area);
+      if (!fits) {
+        return Fault(name, " row ", row, ": list at offset ", offset, " with ", items,
+                     " items runs past the ", area, "-byte list area at item ", item + 1);
+      }
+      pos += (table.listArea[pos] & 0x80) ? 3 : 2;
+    }
+  }
+  return Status::Ok();
+}
+
+Status LoadCcEntryTable(const char* name, const std::string& bytes, int k, int areaBytes,
+                        CcExclusionTable* table) {
+  const auto rows = static_cast<std::size_t>(k);
+  const auto area = static_cast<std::size_t>(areaBytes);
+  if (Status s = CheckSize(name, bytes, rows * 5 + area); !s.ok()) return s;
+
+  ByteReader reader(bytes);
+  table->rangeKeyed = false;
+  table->keyFirst.resize(rows);
+  table->keyLast.resize(rows);
+  table->listLength.resize(rows);
+  table->listOffset.resize(rows);
+
+  const unsigned char* p = reader.Take(rows * 2);
+  for (std::size_t i = 0; i < rows; ++i, p += 2) {
+    table->keyFirst[i] = LoadLittleEndian16(p);
+    table->keyLast[i] = table->keyFirst[i];
+  }
+  p = reader.Take(rows);
+  for (std::size_t i = 0; i < rows; ++i) table->listLength[i] = LoadU8(p + i);
+  p = reader.Take(rows * 2);
+  for (std::size_t i = 0; i < rows; ++i, p += 2) table->listOffset[i] = LoadLittleEndian16(p);
+  p = reader.Take(area);
+  table->listArea.assign(p, p + area);
+  return CheckExclusionLists(name, *table);
+}
+
+Status LoadCcRangeTable(const char* name, const std::string& bytes, CcExclusionTable* table) {
+  constexpr std::size_t kRecordBytes = 6;
+  constexpr auto rows = static_cast<std::size_t>(kCcRangeRows);
+  constexpr auto area = static_cast<std::size_t>(kCcRangeListBytes);
+  if (Status s = CheckSize(name, bytes, rows * kRecordBytes + area); !s.ok()) return s;
+
+  ByteReader reader(bytes);
+  table->rangeKeyed = true;
+  table->keyFirst.resize(rows);
+  table->keyLast.resize(rows);
+  table->listOffset.resize(rows);
+  table->listLength.resize(rows);
+
+  const unsigned char* p = reader.Take(rows * kRecordBytes);
+  for (std::size_t i = 0; i < rows; ++i, p += kRecordBytes) {
+    table->keyFirst[i] = LoadBigEndian16(p);
+    // The last key is held in 16 bits like the first and wraps with it.
+    table->keyLast[i] = static_cast<int16_t>(static_cast<uint16_t>(
+        static_cast<uint16_t>(table->keyFirst[i]) + LoadU8(p + 2)));
+    table->listOffset[i] = LoadBigEndian16(p + 3);
+    table->listLength[i] = LoadU8(p + 5);
+  }
+  p = reader.Take(area);
+  table->listArea.assign(p, p + area);
+  return CheckExclusionLists(name, *table);
+}
+
+// ---------------------------------------------------------------------------
+// Text tables
+
+constexpr std::size_t kRefinedLineLimit = 18;  // 17 characters and the line feed
+constexpr std::size_t kLevelLineLimit = kLevelColumns + 1;
+constexpr std::size_t kNeonateLineLimit = 7;
+
+Status MissingLines(const char* name, int got, int needed) {
+  return Fault(name, ": ", got, " lines, ", needed, " needed");
+}
+
+// Columns 1-5 code, 6 sex digit, 8 status digit, 10-13 DRG value, 15-17 the
+// matrix row counted from 1.
+Status LoadRefinedCcTable(const char* name, const std::string& bytes, int lines,
+                          RefinedCcTable* table) {
+  TextLineReader reader(bytes, kRefinedLineLimit);
+  table->rows.resize(static_cast<std::size_t>(lines));
+  TextLine line;
+  for (int i = 0; i < lines; ++i) {
+    if (!reader.Next(&line)) return MissingLines(name, i, lines);
+    RefinedCcRow& row = table->rows[static_cast<std::size_t>(i)];
+    CopyColumns(line.text, 1, kCodeLength, row.code.data());
+    row.sexCondition = static_cast<int8_t>(ColumnOf(line.text, 6) - '0');
+    row.statusCondition = static_cast<int8_t>(ColumnOf(line.text, 8) - '0');
+    char field[4];
+    CopyColumns(line.text, 10, 4, field);
+    row.ccDrg = static_cast<int16_t>(ParseDigits(field, 4));
+    CopyColumns(line.text, 15, 3, field);
+    const int levelRow = ParseDigits(field, 3) - 1;
+    if (levelRow < 0 || levelRow >= kLevelRows) {
+      return Fault(name, " line ", reader.lineNumber(), ", columns 15-17: row ",
+                   Quoted(line.text, 15, 3), " outside 1..", kLevelRows);
+    }
+    row.levelRow = static_cast<int8_t>(levelRow);
+  }
+  return Status::Ok();
+}
+
+// Columns 1-4 DRG value, 6-9 refined DRG value, 10 age-split mark, 11-12 the
+// matrix column counted from 1 (00 or blanks: none), 17 DRG type.
+Status LoadRefinedDrgTable(const char* name, const std::string& bytes, RefinedDrgTable* table) {
+  table->slots.assign(static_cast<std::size_t>(kRefinedDrgSlots), RefinedDrgSlot{});
+  TextLineReader reader(bytes, kRefinedLineLimit);
+  TextLine line;
+  for (int i = 0; i < kRefinedDrgLines; ++i) {
+    if (!reader.Next(&line)) return MissingLines(name, i, kRefinedDrgLines);
+    char field[4];
+    CopyColumns(line.text, 1, 4, field);
+    const int slot = ParseDigits(field, 4) - 1;
+    if (slot < 0 || slot >= kRefinedDrgSlots) {
+      return Fault(name, " line ", reader.lineNumber(), ", columns 1-4: DRG value ",
+                   Quoted(line.text, 1, 4), " outside 1..", kRefinedDrgSlots);
+    }
+    CopyColumns(line.text, 11, 2, field);
+    const int levelColumn = ParseDigits(field, 2) - 1;
+    if (levelColumn >= kLevelColumns) {
+      return Fault(name, " line ", reader.lineNumber(), ", columns 11-12: level column ",
+                   Quoted(line.text, 11, 2), " above ", kLevelColumns);
+    }
+    RefinedDrgSlot& s = table->slots[static_cast<std::size_t>(slot)];
+    s.filled = true;
+    CopyColumns(line.text, 6, 4, field);
+    s.refinedDrg = static_cast<int16_t>(ParseDigits(field, 4));
+    s.ageSplit = ColumnOf(line.text, 10) != ' ';
+    s.levelColumn = static_cast<int8_t>(levelColumn);
+    s.drgType = ColumnOf(line.text, 17);
+  }
+  return Status::Ok();
+}
+
+// Line r holds row r - 1, column 1 first; positions past the end hold '0'.
+Status LoadLevelMatrix(const char* name, const std::string& bytes, LevelMatrix* matrix) {
+  TextLineReader reader(bytes, kLevelLineLimit);
+  TextLine line;
+  for (int r = 0; r < kLevelRows; ++r) {
+    if (!reader.Next(&line)) return MissingLines(name, r, kLevelRows);
+    auto& row = matrix->levels[static_cast<std::size_t>(r)];
+    for (int c = 0; c < kLevelColumns; ++c) {
+      row[static_cast<std::size_t>(c)] = ColumnOf(line.text, c + 1, '0');
+    }
+    matrix->lineLength[static_cast<std::size_t>(r)] =
+        static_cast<uint8_t>(std::min<std::size_t>(line.text.size(), kLevelColumns));
+  }
+  return Status::Ok();
+}
+
+// One neonate line decoded; category kNeonateEnd reports the end of the file.
+struct NeonateLine {
+  int category = -1;
+  int tail = 0;
+  char mark = '0';
+};
+constexpr int kNeonateEnd = 2601;
+
+// Reads the next line. The end of the file, and a last line that no line
+// feed ends, report the end (so the mark of such a last line is lost).
+Status ReadNeonateLine(const char* name, TextLineReader& reader, NeonateLine* out) {
+  TextLine line;
+  if (!reader.Next(&line) || line.hitEnd) {
+    out->category = kNeonateEnd;
+    return Status::Ok();
+  }
+  const char letter = ColumnOf(line.text, 1);
+  if (letter < 'A' || letter > 'Z') {
+    return Fault(name, " line ", reader.lineNumber(), ": does not begin with a capital letter");
+  }
+  char digits[2];
+  CopyColumns(line.text, 2, 2, digits);
+  out->category = (letter - 'A') * 100 + ParseDigits(digits, 2);
+  const char fourth = ColumnOf(line.text, 4);
+  const char fifth = ColumnOf(line.text, 5);
+  out->tail = fourth == ' ' ? 255 : (fourth - '0') * 16 + (fifth == ' ' ? 15 : fifth - '0');
+  out->mark = ColumnOf(line.text, 6);
+  return Status::Ok();
+}
+
+// Walks the entries category by category in table order and reads a line
+// only when the walk needs the next one: an entry takes the mark of the line
+// with its category and tail, any other entry '0'. Lines out of that order,
+// or of codes the table lacks, are passed over.
+Status MergeNeonateMarks(const char* name, const std::string& bytes, DiagnosisTable* table) {
+  TextLineReader reader(bytes, kNeonateLineLimit);
+  NeonateLine current;  // category -1: the first entry forces a read
+  for (int m = 0; m < kCategorySlots; ++m) {
+    const int start = table->categoryStart[static_cast<std::size_t>(m)];
+    const int end = start + table->categoryCount[static_cast<std::size_t>(m)];
+    for (int e = start; e < end; ++e) {
+      const int tail = table->entryTail[static_cast<std::size_t>(e)];
+      while (current.category < m || (current.category == m && current.tail < tail)) {
+        if (Status s = ReadNeonateLine(name, reader, &current); !s.ok()) return s;
+      }
+      const bool same = current.category == m && current.tail == tail;
+      table->neonateMark[static_cast<std::size_t>(e)] = same ? current.mark : '0';
+    }
+  }
+  return Status::Ok();
+}
+
+// ---------------------------------------------------------------------------
+// Procedure code conversion files: "FROM TO" a line, codes of up to five
+// characters; blank lines and lines starting with '#' are skipped.
+
+bool IsFieldSeparator(char c) { return c == ' ' || c == '\t'; }
+
+// Splits a line into blank-separated fields; returns how many there were
+// (at most `max` are stored).
+int SplitFields(std::string_view text, std::string_view* fields, int max) {
+  int count = 0;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    while (i < text.size() && IsFieldSeparator(text[i])) ++i;
+    if (i == text.size()) break;
+    const std::size_t start = i;
+    while (i < text.size() && !IsFieldSeparator(text[i])) ++i;
+    if (count < max) fields[count] = text.substr(start, i - start);
+    ++count;
+  }
+  return count;
+}
+
+bool ToCode(std::string_view field, RowCode* code) {
+  if (field.empty() || field.size() > static_cast<std::size_t>(kCodeLength)) return false;
+  code->fill(' ');
+  for (std::size_t i = 0; i < field.size(); ++i) {
+    const auto c = static_cast<unsigned char>(field[i]);
+    if (c < 0x21 || c > 0x7E) return false;
+    (*code)[i] = field[i];
+  }
+  return true;
+}
+
+Status LoadCodeMap(const char* name, const std::string& bytes, CodeMapFile* map) {
+  struct Numbered {
+    CodePair pair;
+    int line;
+  };
+  std::vector<Numbered> pairs;
+  TextLineReader reader(bytes);
+  TextLine line;
+  while (reader.Next(&line)) {
+    std::string_view fields[2];
+    const int count = SplitFields(line.text, fields, 2);
+    if (count == 0 || fields[0].front() == '#') continue;
+    Numbered entry{};
+    entry.line = reader.lineNumber();
+    if (count != 2 || !ToCode(fields[0], &entry.pair.from) || !ToCode(fields[1], &entry.pair.to)) {
+      return Fault(name, " line ", entry.line,
+                   ": not a pair FROM TO of codes of up to five characters");
+    }
+    pairs.push_back(entry);
+  }
+  std::stable_sort(pairs.begin(), pairs.end(), [](const Numbered& a, const Numbered& b) {
+    return std::memcmp(a.pair.from.data(), b.pair.from.data(), kCodeLength) < 0;
+  });
+  for (std::size_t i = 1; i < pairs.size(); ++i) {
+    if (pairs[i].pair.from == pairs[i - 1].pair.from) {
+      const auto& later = pairs[i].line > pairs[i - 1].line ? pairs[i] : pairs[i - 1];
+      const auto& earlier = pairs[i].line > pairs[i - 1].line ? pairs[i - 1] : pairs[i];
+      std::string code(later.pair.from.data(), kCodeLength);
+      while (code.back() == ' ') code.pop_back();
+      return Fault(name, " line ", later.line, ": from-code ", code, " given twice (first on line ",
+                   earlier.line, ")");
+    }
+  }
+  map->present = true;
+  map->pairs.clear();
+  map->pairs.reserve(pairs.size());
+  for (const auto& p : pairs) map->pairs.push_back(p.pair);
+  return Status::Ok();
+}
+
+Status LoadOptionalCodeMap(const TableFileSource& source, const char* name, CodeMapFile* map) {
+  Status readError;
+  std::optional<std::string> content = source(name, &readError);
+  if (!readError.ok()) return readError;
+  if (!content) {
+    map->present = false;
+    return Status::Ok();
+  }
+  return LoadCodeMap(name, *content, map);
+}
+
+// ---------------------------------------------------------------------------
+// The whole set, in load order
+
+// One file of the load order and how it is read.
+struct LoadStep {
+  const char* name;
+  std::function<Status(const char* name, const std::string& bytes)> load;
+};
+
+Status LoadAll(const TableFileSource& source, TableSet* set) {
+  const auto at = [](int i) { return static_cast<std::size_t>(i); };
+  std::vector<LoadStep> steps;
+  for (int e = 0; e < kEditionCount; ++e) {
+    steps.push_back({kTableFiles[e], [set, e, at](const char* name, const std::string& bytes) {
+                       return LoadDiagnosisTable(name, bytes, kDiagnosisEntries[e],
+                                                 &set->diagnosis[at(e)]);
+                     }});
+  }
+  for (int e = 0; e < 2; ++e) {
+    steps.push_back({kTableFiles[4 + e], [set, e, at](const char* name, const std::string& bytes) {
+                       return LoadProcedureTable(name, bytes, kProcedureEntries[e],
+                                                 kProcedureClasses[e], &set->procedure[at(e)]);
+                     }});
+  }
+  steps.push_back({kTableFiles[6], [set](const char* name, const std::string& bytes) {
+                     return LoadDatedProcedureTable(name, bytes, &set->datedProcedure);
+                   }});
+  for (int t = 0; t < 2; ++t) {
+    steps.push_back({kTableFiles[7 + t], [set, t, at](const char* name, const std::string& bytes) {
+                       return LoadDrgRuleTable(name, bytes, kDrgRules[t], &set->drgRules[at(t)]);
+                     }});
+  }
+  for (int e = 0; e < kEditionCount; ++e) {
+    steps.push_back({kTableFiles[9 + e], [set, e, at](const char* name, const std::string& bytes) {
+                       return LoadRefinedCcTable(name, bytes, kRefinedCcRows[e],
+                                                 &set->refinedCc[at(e)]);
+                     }});
+  }
+  // The neonate marks go into the diagnosis tables read above.
+  for (int e = 0; e < kEditionCount; ++e) {
+    steps.push_back({kTableFiles[13 + e], [set, e, at](const char* name, const std::string& bytes) {
+                       return MergeNeonateMarks(name, bytes, &set->diagnosis[at(e)]);
+                     }});
+  }
+  for (int t = 0; t < 2; ++t) {
+    steps.push_back({kTableFiles[17 + t], [set, t, at](const char* name, const std::string& bytes) {
+                       return LoadCcEntryTable(name, bytes, kCcEntryRows[t], kCcEntryListBytes[t],
+                                               &set->ccEntry[at(t)]);
+                     }});
+  }
+  steps.push_back({kTableFiles[19], [set](const char* name, const std::string& bytes) {
+                     return LoadCcRangeTable(name, bytes, &set->ccRange);
+                   }});
+  steps.push_back({kTableFiles[20], [set](const char* name, const std::string& bytes) {
+                     return LoadRefinedDrgTable(name, bytes, &set->refinedDrg);
+                   }});
+  steps.push_back({kTableFiles[21], [set](const char* name, const std::string& bytes) {
+                     return LoadLevelMatrix(name, bytes, &set->levelMatrix);
+                   }});
+
+  std::string bytes;
+  for (const LoadStep& step : steps) {
+    if (Status s = ReadTableFile(source, step.name, &bytes); !s.ok()) return s;
+    if (Status s = step.load(step.name, bytes); !s.ok()) return s;
+  }
+  if (Status s = LoadOptionalCodeMap(source, kCodeMapJan2001File, &set->codeMapJan2001); !s.ok()) {
+    return s;
+  }
+  return LoadOptionalCodeMap(source, kCodeMap2001File, &set->codeMap2001);
+}
+
+// Reads a whole file in binary. A file that does not exist gives nullopt
+// with no error; one that exists but cannot be opened or read sets the error.
+std::optional<std::string> ReadWholeFile(const std::string& path, const std::string& name,
+                                         Status* readError) {
+  errno = 0;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    const int error = errno;
+    if (error != ENOENT && error != 0) {
+      *readError = Fault(name, ": cannot open ", path, ": ",
+                         std::error_code(error, std::generic_category()).message());
+    }
+    return std::nullopt;
+  }
+  std::string content;
+  char buffer[1 << 16];
+  std::size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, got);
+  const bool failed = std::ferror(file) != 0;
+  const int error = errno;
+  std::fclose(file);
+  if (failed) {
+    *readError = Fault(name, ": cannot read ", path, ": ",
+                       std::error_code(error, std::generic_category()).message());
+    return std::nullopt;
+  }
+  return content;
+}
+
+}  // namespace
+
+Result<std::shared_ptr<const TableSet>> LoadTablesFrom(const TableFileSource& source) {
+  auto set = std::make_shared<TableSet>();
+  if (Status s = LoadAll(source, set.get()); !s.ok()) return s;
+  return std::shared_ptr<const TableSet>(std::move(set));
+}
+
+Result<std::shared_ptr<const TableSet>> LoadTables(const std::string& directory) {
+  const std::string prefix = directory.empty() ? std::string() : directory + "/";
+  return LoadTablesFrom([&prefix](const std::string& name, Status* readError) {
+    return ReadWholeFile(prefix + name, name, readError);
+  });
+}
+
+Result<std::shared_ptr<const TableSet>> LoadTablesFromImages(const TableImages& images) {
+  return LoadTablesFrom(
+      [&images](const std::string& name, Status*) -> std::optional<std::string> {
+        const auto it = images.find(name);
+        if (it == images.end()) return std::nullopt;
+        return it->second;
+      });
+}
+
+}  // namespace tallow

@@ -1,1 +1,101 @@
-// (to be written)
+// Searches over the loaded tables and the choice of edition. Every index
+// used here was validated when the tables were loaded.
+#include <algorithm>
+#include <cstring>
+
+#include "tables/codes.h"
+#include "tables/table_set.h"
+
+namespace tallow {
+
+namespace {
+
+// The code as the index stores it: five characters, everything from the
+// first NUL on cleared, so that two codes compare equal exactly when
+// strncmp over five characters finds them equal.
+RowCode IndexKeyOf(const char* code) {
+  RowCode key{};
+  for (std::size_t i = 0; i < key.size() && code[i] != '\0'; ++i) key[i] = code[i];
+  return key;
+}
+
+bool KeyLess(const RowCode& a, const RowCode& b) {
+  return std::memcmp(a.data(), b.data(), a.size()) < 0;
+}
+
+}  // namespace
+
+int DatedProcedureTable::FirstRowOf(const char* code) const {
+  const RowCode key = IndexKeyOf(code);
+  const auto it = std::lower_bound(
+      firstRows.begin(), firstRows.end(), key,
+      [](const FirstRow& entry, const RowCode& k) { return KeyLess(entry.code, k); });
+  if (it == firstRows.end() || it->code != key) return -1;
+  return it->row;
+}
+
+std::span<const DrgRule> DrgRuleTable::RulesOf(int mdc) const {
+  if (mdc < 1 || mdc > kMdcSlots) return {};
+  const int count = mdcRuleCount[mdc - 1];
+  if (count == 0) return {};
+  const auto first = static_cast<std::size_t>(mdcRuleStart[mdc - 1] - 1);
+  return std::span<const DrgRule>(rules).subspan(first, static_cast<std::size_t>(count));
+}
+
+int DrgValueOf(const DrgRule& rule) {
+  const int number = (rule.bytes[44] << 8) | rule.bytes[45];
+  return number * 10 + rule.bytes[43];
+}
+
+int FindCcRow(const CcExclusionTable& table, int key) {
+  int lo = -1;
+  int hi = static_cast<int>(table.keyFirst.size());
+  while (hi - lo >= 2) {
+    const int mid = lo + (hi - lo) / 2;
+    const auto at = static_cast<std::size_t>(mid);
+    if (key < table.keyFirst[at]) {
+      hi = mid;
+    } else if (key <= table.keyLast[at]) {
+      return mid;  // keyLast equals keyFirst in an entry-keyed table
+    } else {
+      lo = mid;
+    }
+  }
+  return -1;
+}
+
+bool InExclusionList(const CcExclusionTable& table, int row, int x) {
+  const auto r = static_cast<std::size_t>(row);
+  const uint8_t* p = table.listArea.data() + table.listOffset[r];
+  for (int item = 0; item < table.listLength[r]; ++item) {
+    const bool ranged = (p[0] & 0x80) != 0;
+    const int value = ((p[0] & 0x7F) << 8) | p[1];
+    const int length = ranged ? p[2] : 0;
+    if (x < value) return false;
+    if (x <= value + length) return true;
+    p += ranged ? 3 : 2;
+  }
+  return false;
+}
+
+Edition EditionOf(const char* caseDate) {
+  if (DateBefore(caseDate, "19990201")) return Edition::k8;
+  if (DateBefore(caseDate, "20020101")) return Edition::k9;
+  if (DateBefore(caseDate, "20030101")) return Edition::k0;
+  return Edition::k1;
+}
+
+EditionView SelectEdition(const TableSet& tables, const char* caseDate) {
+  EditionView view;
+  view.edition = EditionOf(caseDate);
+  const auto e = static_cast<std::size_t>(view.edition);
+  const bool early = view.edition == Edition::k8 || view.edition == Edition::k9;
+  view.diagnosis = &tables.diagnosis[e];
+  view.procedure = early ? &tables.procedure[e] : nullptr;
+  view.datedProcedure = &tables.datedProcedure;
+  view.drgRules = &tables.drgRules[early ? 0 : 1];
+  view.refinedCc = &tables.refinedCc[e];
+  return view;
+}
+
+}  // namespace tallow
