@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "grouper/test_case.h"
+#include "support/table_fixture.h"
+
+namespace tallow {
+namespace {
+
+using testing::BuildTables;
+using testing::TestCase;
+
+// Each entry has its own class, so the class number names the entry found.
+// J189 stands before J180: out of tail order.
+constexpr char kDiagnoses[] =
+    "class 1 5 0 0 0000000000\nclass 2 5 0 0 0000000000\nclass 3 5 0 0 0000000000\n"
+    "class 4 5 0 0 0000000000\nclass 5 5 0 0 0000000000\nclass 6 5 0 0 0000000000\n"
+    "entry I210 1\nentry I211 2\nentry I211 3\nentry I21 4\nentry J189 5\nentry J180 6\n";
+
+constexpr char kProcedures[] = "class 1 0:01\nclass 2 0:02\nclass 3 0:03\n"
+                               "entry M0101 1\nentry M0103 1\nentry Q2950 2\nentry Q2960 3\n";
+
+// Rows 0-1: adjacent spans; 2-3: overlapping spans; 5: a later run of M0101.
+constexpr char kDatedProcedures[] =
+    "row Q2950 20020101 20021231 1:01\n"
+    "row Q2950 20030101 20991231 1:02\n"
+    "row M0101 20020101 20020630 1:04\n"
+    "row M0101 20020601 20021231 1:08\n"
+    "row M0103 20020101 20991231 -\n"
+    "row M0101 20030101 20991231 1:10\n";
+
+class LookupTest : public ::testing::Test {
+ protected:
+  std::shared_ptr<const TableSet> tables_ = BuildTables({
+      {"DXTAB9", kDiagnoses}, {"DXTAB0", kDiagnoses}, {"SGTAB8", kProcedures},
+      {"SGTAB9", kProcedures}, {"SGTAB0", kDatedProcedures}});
+
+  // The class number of the entry a diagnosis resolves to; 0 for -1, -2 stays.
+  int DiagnosisClass(const char* date, const char* code, int sex = 1) {
+    TestCase t(tables_, date);
+    t.s.sex = static_cast<int16_t>(sex);
+    t.Diagnoses({code});
+    t.LookUp();
+    const int e = t.s.diagnosisEntry[0];
+    return e < 0 ? (e == -1 ? 0 : e) : t.s.active.diagnosis->entryClass[e];
+  }
+
+  int Procedure(const char* date, const char* code, int mdc = 24, int finalDrg = 4700) {
+    TestCase t(tables_, date);
+    t.Procedures({code});
+    PrepareCaseCodes(t.s);
+    t.s.mdc = mdc;
+    t.s.finalDrg = finalDrg;
+    return LookupProcedure(t.s, 0);
+  }
+};
+
+TEST_F(LookupTest, Diagnoses) {
+  ASSERT_NE(tables_, nullptr);
+  struct Case {
+    const char* name;
+    const char* date;
+    const char* code;
+    int sex;
+    int expected;  // class number; 0 not found; -2 blank
+  } cases[] = {
+      {"four characters", "20010101", "I210", 1, 1},
+      {"three characters", "20010101", "I21", 1, 4},
+      {"pair, male", "20010101", "I211", 1, 2},
+      {"pair, female", "20010101", "I211", 2, 3},
+      {"single entry serves female", "20010101", "I210", 2, 1},
+      {"pair, female, dated tables", "20020101", "I211", 2, 3},
+      {"absent tail", "20010101", "I219", 1, 0},
+      {"absent category", "20010101", "K21", 1, 0},
+      {"five blanks", "20010101", "     ", 1, -2},
+      {"zeros", "20010101", "00000", 1, -2},
+      {"lower case", "20010101", "i210", 1, 0},
+      {"digit first", "20010101", "1210", 1, 0},
+      {"blank in position 1", "20010101", "I 10", 1, 0},
+      {"blank then digit", "20010101", "I21 0", 1, 0},
+      {"out of order, sorted search misses", "20011231", "J180", 1, 0},
+      {"out of order, plain search finds", "20020101", "J180", 1, 6},
+      {"out of order, key before it", "20011231", "J189", 1, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(DiagnosisClass(c.date, c.code, c.sex), c.expected);
+  }
+}
+
+TEST_F(LookupTest, FindDiagnosisEntryHasNoBlankTestAndNoFemaleVariant) {
+  ASSERT_NE(tables_, nullptr);
+  TestCase t(tables_, "20010101");
+  t.s.sex = 2;
+  const auto& dx = *t.s.active.diagnosis;
+  EXPECT_EQ(dx.entryClass[FindDiagnosisEntry(t.s, "I211 ")], 2);
+  EXPECT_EQ(dx.entryClass[FindDiagnosisEntry(t.s, "J180 ")], 6);  // found out of order too
+  EXPECT_EQ(FindDiagnosisEntry(t.s, "     "), -1);
+  EXPECT_EQ(FindDiagnosisEntry(t.s, "I21 0"), -1);
+}
+
+TEST_F(LookupTest, ProceduresByCategory) {
+  ASSERT_NE(tables_, nullptr);
+  EXPECT_EQ(Procedure("20010101", "Q2950"), 2);
+  EXPECT_EQ(Procedure("19980101", "Q2960"), 3);
+  EXPECT_EQ(Procedure("20010101", "Q2955"), -1);
+  EXPECT_EQ(Procedure("20010101", "Q29 5"), -1);  // decodes, but absent
+  EXPECT_EQ(Procedure("20010101", "q2950"), -1);
+  EXPECT_EQ(Procedure("20010101", "00000"), -2);
+  EXPECT_EQ(Procedure("20010101", "     "), -2);
+  TestCase t(tables_, "20010101");
+  EXPECT_EQ(ProcedureClassOf(t.s, 3).bytes[0], 0x03);  // entry 3 (Q2960) has class 3
+}
+
+TEST_F(LookupTest, CodesDroppedAfterAnUnrelatedProcedureOutcome) {
+  ASSERT_NE(tables_, nullptr);
+  EXPECT_EQ(Procedure("20010315", "M0101", 14, 4680), -2);
+  EXPECT_EQ(Procedure("20010315", "M0103", 14, 4680), -2);
+  EXPECT_EQ(Procedure("20010315", "Q2950", 14, 4680), -2);
+  EXPECT_EQ(Procedure("20010315", "Q2960", 14, 4680), 3);
+  EXPECT_EQ(Procedure("19980401", "M0101", 14, 4680), -2);
+  EXPECT_EQ(Procedure("19980331", "M0101", 14, 4680), 0);
+  EXPECT_EQ(Procedure("20010315", "M0101", 14, 4700), 0);
+  EXPECT_EQ(Procedure("20010315", "M0101", 5, 4680), 0);
+  EXPECT_EQ(Procedure("20020315", "M0101", 14, 4680), 2);
+}
+
+TEST_F(LookupTest, DatedRows) {
+  ASSERT_NE(tables_, nullptr);
+  struct Case {
+    const char* date;
+    const char* code;
+    int row;
+  } cases[] = {
+      {"20020101", "Q2950", 0}, {"20021231", "Q2950", 0}, {"20030101", "Q2950", 1},
+      {"20020615", "M0101", 2},  // both spans hold it: the first row wins
+      {"20020701", "M0101", 3}, {"20030101", "M0101", -1},  // the later run is never reached
+      {"20020315", "M0103", 4}, {"20020315", "Q2960", -1},   {"2002031x", "Q2950", -1},
+      {"20020315", "     ", -2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.date) + " " + c.code);
+    EXPECT_EQ(Procedure(c.date, c.code), c.row);
+  }
+  TestCase t(tables_, "20030101");
+  EXPECT_EQ(ProcedureClassOf(t.s, 1).bytes[1], 0x02);
+}
+
+}  // namespace
+}  // namespace tallow
