@@ -32,8 +32,8 @@ namespace {
 void AppendPart(std::string& out, const char* text) { out.append(text); }
 void AppendPart(std::string& out, const std::string& text) { out.append(text); }
 template <typename T>
-  requires(std::is_integral_v<T> && !std::is_same_v<T, char>)
-void AppendPart(std::string& out, T value) {
+requires(std::is_integral_v<T> && !std::is_same_v<T, char>) void AppendPart(std::string& out,
+                                                                            T value) {
   out.append(std::to_string(value));
 }
 
@@ -377,8 +377,8 @@ Status LoadCcRangeTable(const char* name, const std::string& bytes, CcExclusionT
   for (std::size_t i = 0; i < rows; ++i, p += kRecordBytes) {
     table->keyFirst[i] = LoadBigEndian16(p);
     // The last key is held in 16 bits like the first and wraps with it.
-    table->keyLast[i] = static_cast<int16_t>(static_cast<uint16_t>(
-        static_cast<uint16_t>(table->keyFirst[i]) + LoadU8(p + 2)));
+    table->keyLast[i] = static_cast<int16_t>(
+        static_cast<uint16_t>(static_cast<uint16_t>(table->keyFirst[i]) + LoadU8(p + 2)));
     table->listOffset[i] = LoadBigEndian16(p + 3);
     table->listLength[i] = LoadU8(p + 5);
   }
@@ -482,10 +482,11 @@ struct NeonateLine {
 constexpr int kNeonateEnd = 2601;
 
 // Reads the next line. The end of the file, and a last line that no line
-// feed ends, report the end (so the mark of such a last line is lost).
+// feed ends (even one cut at the length limit), report the end, so the mark
+// of such a last line is lost.
 Status ReadNeonateLine(const char* name, TextLineReader& reader, NeonateLine* out) {
   TextLine line;
-  if (!reader.Next(&line) || line.hitEnd) {
+  if (!reader.Next(&line) || line.lastWithoutLineFeed) {
     out->category = kNeonateEnd;
     return Status::Ok();
   }
@@ -725,12 +726,11 @@ Result<std::shared_ptr<const TableSet>> LoadTables(const std::string& directory)
 }
 
 Result<std::shared_ptr<const TableSet>> LoadTablesFromImages(const TableImages& images) {
-  return LoadTablesFrom(
-      [&images](const std::string& name, Status*) -> std::optional<std::string> {
-        const auto it = images.find(name);
-        if (it == images.end()) return std::nullopt;
-        return it->second;
-      });
+  return LoadTablesFrom([&images](const std::string& name, Status*) -> std::optional<std::string> {
+    const auto it = images.find(name);
+    if (it == images.end()) return std::nullopt;
+    return it->second;
+  });
 }
 
 }  // namespace tallow

@@ -9,12 +9,9 @@ bool TextLineReader::Next(TextLine* line) {
   std::size_t next = 0;     // where the following read starts
   TextLine result;
   for (std::size_t taken = 0;; ++taken, ++end) {
-    if (taken == maxChars_) {  // the limit ends the read; nothing further is looked at
-      next = end;
-      break;
-    }
-    if (end == bytes_.size()) {
-      result.hitEnd = true;
+    // The limit ends the read without looking at the next character.
+    if (taken == maxChars_ || end == bytes_.size()) {
+      result.hitEnd = taken != maxChars_;
       next = end;
       break;
     }
@@ -30,6 +27,7 @@ bool TextLineReader::Next(TextLine* line) {
     }
   }
   result.text = bytes_.substr(start, end - start);
+  result.lastWithoutLineFeed = !result.endedByLineFeed && next == bytes_.size();
   offset_ = next;
   ++lineNumber_;
   *line = result;

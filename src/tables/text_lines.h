@@ -16,9 +16,12 @@
 namespace tallow {
 
 struct TextLine {
-  std::string_view text;        ///< the characters of the line, without CR LF / LF
+  std::string_view text;         ///< the characters of the line, without CR LF / LF
   bool endedByLineFeed = false;  ///< the read stopped at a line feed
-  bool hitEnd = false;  ///< the read ran out of bytes before a line feed or the limit
+  bool hitEnd = false;           ///< the read ran out of bytes before a line feed or the limit
+  /// No line feed ends it and no byte follows it: the last line of an
+  /// unterminated file, also when the length limit cut it exactly there.
+  bool lastWithoutLineFeed = false;
 };
 
 class TextLineReader {

@@ -79,7 +79,8 @@ TEST(LoadTablesTest, MissingFileStopsTheLoadBeforeLaterFiles) {
     ASSERT_FALSE(result.ok()) << kTableFiles[missing];
     EXPECT_EQ(result.message(), std::string(kTableFiles[missing]) + ": file missing or unreadable");
     ASSERT_EQ(files.asked.size(), static_cast<std::size_t>(missing + 1)) << kTableFiles[missing];
-    for (int i = 0; i <= missing; ++i) EXPECT_EQ(files.asked[static_cast<std::size_t>(i)], kTableFiles[i]);
+    for (int i = 0; i <= missing; ++i)
+      EXPECT_EQ(files.asked[static_cast<std::size_t>(i)], kTableFiles[i]);
   }
 }
 
@@ -156,8 +157,7 @@ void RunFaultCases(const std::vector<FaultCase>& cases) {
 
 TEST(StructuralFaultTest, CategoryIndexedTables) {
   RunFaultCases({
-      {"diagnosis count above 127", "DXTAB8",
-       [](std::string& f) { SetCategory(f, 1480, 128, 0); },
+      {"diagnosis count above 127", "DXTAB8", [](std::string& f) { SetCategory(f, 1480, 128, 0); },
        "DXTAB8 category 1480 (O80): count 128 above 127"},
       {"diagnosis count above 127 of an otherwise empty slot", "DXTAB8",
        [](std::string& f) { SetCategory(f, 2599, 200, -9); },
@@ -210,7 +210,8 @@ TEST(StructuralFaultTest, CategoryIndexedTables) {
       {"procedure count of 200 is allowed", "SGTAB8",
        [](std::string& f) {
          SetCategory(f, 1201, 200, 0);
-         for (int e = 0; e < 200; ++e) PokeBigEndian16(f, 7800 + 3 * static_cast<std::size_t>(e) + 1, 1);
+         for (int e = 0; e < 200; ++e)
+           PokeBigEndian16(f, 7800 + 3 * static_cast<std::size_t>(e) + 1, 1);
        },
        ""},
   });
@@ -236,8 +237,8 @@ TEST(StructuralFaultTest, DrgRuleIndex) {
          Poke8(f, 2, 1);
        },
        "DGTAB0 MDC 1: start 0 below 1"},
-      {"count 0 with any start", "DGTAB",
-       [](std::string& f) { PokeBigEndian16(f, 3 * 7, -5); }, ""},
+      {"count 0 with any start", "DGTAB", [](std::string& f) { PokeBigEndian16(f, 3 * 7, -5); },
+       ""},
   });
 }
 
@@ -275,16 +276,18 @@ TEST(StructuralFaultTest, ExclusionLists) {
          rangeRow(f, 1551, 7430, 3);
          Poke8(f, 1552 * 6 + 7430, 0x80);  // 7430-7432, 7433-7434, then 7435-7436
        },
-       "CCTAB row 1551: list at offset 7430 with 3 items runs past the 7436-byte list area at item 3"},
+       "CCTAB row 1551: list at offset 7430 with 3 items runs past the 7436-byte list area at item "
+       "3"},
       {"negative offset", "CCTAB", [&](std::string& f) { rangeRow(f, 2, -2, 1); },
        "CCTAB row 2: list offset -2 below 0"},
-      {"negative offset of an empty list", "CCTAB",
-       [&](std::string& f) { rangeRow(f, 2, -2, 0); }, ""},
+      {"negative offset of an empty list", "CCTAB", [&](std::string& f) { rangeRow(f, 2, -2, 0); },
+       ""},
       {"entry-keyed list at the end", "CCTAB0",
        [&](std::string& f) { entryRow(f, 2390, 5, 17230, 1); }, ""},
       {"entry-keyed list past the end", "CCTAB0",
        [&](std::string& f) { entryRow(f, 2390, 5, 17231, 1); },
-       "CCTAB0 row 5: list at offset 17231 with 1 items runs past the 17232-byte list area at item 1"},
+       "CCTAB0 row 5: list at offset 17231 with 1 items runs past the 17232-byte list area at item "
+       "1"},
       {"entry-keyed offset read little-endian", "CCTAB1",
        [&](std::string& f) { entryRow(f, 2391, 2390, 0x4356, 1); },  // 17238 fits, 0x5643 would not
        ""},
@@ -409,7 +412,8 @@ TEST(CodeMapFileTest, MalformedLinesAndRepeatedCodes) {
        "SGMAP1 line 2: not a pair FROM TO of codes of up to five characters"},
       {"Q29501 Q2951\n", "SGMAP1 line 1: not a pair FROM TO of codes of up to five characters"},
       {"Q2950 Q2951\rX\n", "SGMAP1 line 1: not a pair FROM TO of codes of up to five characters"},
-      {"Q2950 A\nM0101 B\nQ2950 C\n", "SGMAP1 line 3: from-code Q2950 given twice (first on line 1)"},
+      {"Q2950 A\nM0101 B\nQ2950 C\n",
+       "SGMAP1 line 3: from-code Q2950 given twice (first on line 1)"},
       {"", ""},
   };
   for (const auto& c : cases) {

@@ -70,7 +70,8 @@ inline void PokeLittleEndian16(std::string& image, std::size_t offset, int value
 }
 inline void PokeLittleEndian32(std::string& image, std::size_t offset, int32_t value) {
   const auto u = static_cast<uint32_t>(value);
-  for (std::size_t i = 0; i < 4; ++i) Poke8(image, offset + i, static_cast<int>((u >> (8 * i)) & 0xFF));
+  for (std::size_t i = 0; i < 4; ++i)
+    Poke8(image, offset + i, static_cast<int>((u >> (8 * i)) & 0xFF));
 }
 inline void PokeBytes(std::string& image, std::size_t offset, const std::vector<int>& bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) Poke8(image, offset + i, bytes[i]);

@@ -1,0 +1,300 @@
+// Searches over loaded tables: exclusion lists and rows, DRG rules, the
+// dated procedure index, edition choice; and the byte order of each field.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tables/loader.h"
+#include "tables/table_images.h"
+
+namespace tallow {
+namespace {
+
+using testing::InertImages;
+using testing::Poke8;
+using testing::PokeBigEndian16;
+using testing::PokeBytes;
+using testing::PokeLittleEndian16;
+using testing::PokeLittleEndian32;
+
+std::shared_ptr<const TableSet> Load(const TableImages& images) {
+  auto result = LoadTablesFromImages(images);
+  EXPECT_TRUE(result.ok()) << result.message();
+  return result.ok() ? *result : nullptr;
+}
+
+// One row whose list is the given bytes.
+CcExclusionTable OneList(std::vector<uint8_t> items, int length) {
+  CcExclusionTable table;
+  table.keyFirst = {0};
+  table.keyLast = {0};
+  table.listOffset = {2};
+  table.listLength = {static_cast<uint8_t>(length)};
+  table.listArea = {0xEE, 0xEE};  // bytes before the list are not part of it
+  table.listArea.insert(table.listArea.end(), items.begin(), items.end());
+  return table;
+}
+
+TEST(ExclusionListTest, Membership) {
+  const struct {
+    const char* label;
+    std::vector<uint8_t> items;
+    int length;
+    std::vector<int> in;
+    std::vector<int> out;
+  } cases[] = {
+      {"range item 0x80 0x05 0x03", {0x80, 0x05, 0x03}, 1, {5, 6, 7, 8}, {4, 9, -1}},
+      {"plain item 0x01 0x2C", {0x01, 0x2C}, 1, {300}, {299, 301, 0x812C}},
+      {"items 10 and 20-25", {0x00, 0x0A, 0x80, 0x14, 0x05}, 2, {10, 20, 25}, {9, 11, 19, 26}},
+      {"length bounds the walk", {0x00, 0x0A, 0x00, 0x14}, 1, {10}, {20}},
+      {"empty list", {0x00, 0x00}, 0, {}, {0}},
+      {"largest value with a range", {0xFF, 0xFF, 0x01}, 1, {32767, 32768}, {32766, 32769}},
+      // The walk stops at the first item above the number, even when a later
+      // item (out of order) would hold it.
+      {"stop at the first item above", {0x00, 0x1E, 0x00, 0x05}, 2, {30}, {5}},
+  };
+  for (const auto& c : cases) {
+    const CcExclusionTable table = OneList(c.items, c.length);
+    for (int x : c.in) EXPECT_TRUE(InExclusionList(table, 0, x)) << c.label << ": " << x;
+    for (int x : c.out) EXPECT_FALSE(InExclusionList(table, 0, x)) << c.label << ": " << x;
+  }
+}
+
+TEST(CcRowTest, RangeKeyedTableReadBigEndian) {
+  TableImages images = InertImages();
+  std::string& f = images["CCTAB"];
+  const auto row = [&](std::size_t r, int first, int span, int offset, int items) {
+    PokeBigEndian16(f, r * 6, first);
+    Poke8(f, r * 6 + 2, span);
+    PokeBigEndian16(f, r * 6 + 3, offset);
+    Poke8(f, r * 6 + 5, items);
+  };
+  row(0, 10, 5, 0x0102, 1);  // 10..15, list at 258
+  row(1, 20, 0, 0, 0);       // 20 only
+  row(2, 0x0102, 2, 0, 0);   // 258..260
+  for (std::size_t r = 3; r < 1551; ++r) row(r, 30000 + static_cast<int>(r), 0, 0, 0);
+  row(1551, 32767, 5, 0, 0);  // the last key wraps below the first
+  PokeBytes(f, 1552 * 6 + 0x0102, {0x00, 0x2A});
+
+  const auto set = Load(images);
+  ASSERT_NE(set, nullptr);
+  const CcExclusionTable& t = set->ccRange;
+  EXPECT_EQ(t.keyFirst[2], 258);
+  EXPECT_EQ(t.keyLast[0], 15);
+  EXPECT_EQ(t.keyLast[1551], -32764);
+  EXPECT_EQ(t.listOffset[0], 258);
+
+  const struct {
+    int key;
+    int row;
+  } lookups[] = {{10, 0},       {15, 0},     {9, -1},     {16, -1},  {20, 1},
+                 {21, -1},      {258, 2},    {260, 2},    {261, -1}, {30003, 3},
+                 {31550, 1550}, {31551, -1}, {32767, -1}, {-5, -1},  {0, -1}};
+  for (const auto& l : lookups) EXPECT_EQ(FindCcRow(t, l.key), l.row) << l.key;
+  EXPECT_TRUE(InExclusionList(t, 0, 42));
+  EXPECT_FALSE(InExclusionList(t, 0, 43));
+}
+
+TEST(CcRowTest, EntryKeyedTablesReadLittleEndian) {
+  TableImages images = InertImages();
+  for (const auto& [name, k] : {std::pair<const char*, std::size_t>{"CCTAB0", 2390},
+                                std::pair<const char*, std::size_t>{"CCTAB1", 2391}}) {
+    std::string& f = images[name];
+    for (std::size_t r = 0; r < k; ++r) PokeLittleEndian16(f, 2 * r, 2 * static_cast<int>(r) + 1);
+    Poke8(f, 2 * k, 1);                    // row 0: one item
+    PokeLittleEndian16(f, 3 * k, 0x0102);  // at offset 258
+    PokeBytes(f, 5 * k + 0x0102, {0x80, 0x05, 0x03});
+  }
+  const auto set = Load(images);
+  ASSERT_NE(set, nullptr);
+  for (int t = 0; t < 2; ++t) {
+    const CcExclusionTable& table = set->ccEntry[static_cast<std::size_t>(t)];
+    const int rows = t == 0 ? 2390 : 2391;
+    EXPECT_EQ(table.listOffset[0], 258);
+    EXPECT_EQ(FindCcRow(table, 1), 0);
+    EXPECT_EQ(FindCcRow(table, 2 * rows - 1), rows - 1);
+    EXPECT_EQ(FindCcRow(table, 2 * 1000 + 1), 1000);
+    for (int absent : {0, 2, 2 * rows, -1}) EXPECT_EQ(FindCcRow(table, absent), -1) << absent;
+    EXPECT_TRUE(InExclusionList(table, 0, 8));
+    EXPECT_FALSE(InExclusionList(table, 0, 9));
+  }
+}
+
+TEST(DrgRuleTest, RulesOfAnMdcAndTheirValues) {
+  TableImages images = InertImages();
+  std::string& f = images["DGTAB"];
+  PokeBigEndian16(f, 3 * 4, 3);  // MDC 5: rules 3 and 4
+  Poke8(f, 3 * 4 + 2, 2);
+  const auto rule = [&](std::size_t k) { return 90 + (k - 1) * 46; };
+  PokeBytes(f, rule(3) + 43, {0, 1, 212});
+  PokeBytes(f, rule(4) + 43, {0, 1, 214});
+  PokeBytes(f, rule(5) + 43, {12, 1, 212});
+  PokeBigEndian16(f, 3 * 5, 5);  // MDC 6: rule 5
+  Poke8(f, 3 * 5 + 2, 1);
+  const auto set = Load(images);
+  ASSERT_NE(set, nullptr);
+  const DrgRuleTable& t = set->drgRules[0];
+
+  const auto mdc5 = t.RulesOf(5);
+  ASSERT_EQ(mdc5.size(), 2u);
+  EXPECT_EQ(&mdc5[0], &t.rules[2]);
+  EXPECT_EQ(DrgValueOf(mdc5[0]), 4680);
+  EXPECT_EQ(DrgValueOf(mdc5[1]), 4700);
+  ASSERT_EQ(t.RulesOf(6).size(), 1u);
+  EXPECT_EQ(DrgValueOf(t.RulesOf(6)[0]), 4692) << "a digit byte above 9 counts as stored";
+  for (int mdc : {0, 1, 30, 31, -1}) EXPECT_TRUE(t.RulesOf(mdc).empty()) << mdc;
+  EXPECT_TRUE(set->drgRules[1].RulesOf(5).empty());
+}
+
+TEST(FieldDecodingTest, DiagnosisAndProcedureTables) {
+  TableImages images = InertImages();
+  std::string& dx = images["DXTAB8"];
+  testing::SetCategory(dx, 1480, 2, 9208);
+  testing::SetDiagnosisEntry(dx, 9208, 15, 383, 0x0102);
+  testing::SetDiagnosisEntry(dx, 9209, 15, 1, -2);
+  const std::size_t classes = 7800 + 5 * 9210;
+  PokeBytes(dx, classes + 382 * 8, {14, 7, 1, 0x80, 0, 0, 0x08, 0xFF});
+  PokeBytes(dx, classes, {15, 0, 0, 0, 0, 0, 0, 0});
+
+  std::string& sg = images["SGTAB8"];
+  testing::SetCategory(sg, 1629, 1, 827);
+  PokeBytes(sg, 7800 + 3 * 827, {0x50, 0x01, 0x51});  // tail 80, class 337
+  PokeBytes(sg, 7800 + 3 * 828 + 336 * 26, {0x03, 0xAA});
+  PokeBytes(sg, 7800 + 3 * 828 + 336 * 26 + 25, {0x42});
+
+  std::string& dated = images["SGTAB0"];
+  std::memcpy(dated.data() + 1607 * 5, "Q2950", 5);
+  PokeLittleEndian32(dated, 8040 + 1607 * 4, 20021231);
+  PokeLittleEndian32(dated, 14472 + 1607 * 4, 20030101);
+  PokeBytes(dated, 20904 + 1607 * 26, {0x01});
+
+  const auto set = Load(images);
+  ASSERT_NE(set, nullptr);
+  const DiagnosisTable& d = set->diagnosis[0];
+  EXPECT_EQ(d.categoryCount[1480], 2);
+  EXPECT_EQ(d.categoryStart[1480], 9208);
+  EXPECT_EQ(d.entryTail[9208], 15);
+  EXPECT_EQ(d.entryCcRow[9208], 258);
+  EXPECT_EQ(d.entryCcRow[9209], -2);
+  EXPECT_EQ(&d.ClassOf(9208), &d.classes[382]);
+  EXPECT_EQ(&d.ClassOf(9209), &d.classes[0]);
+  EXPECT_EQ(d.ClassOf(9208).mdc, 14);
+  EXPECT_EQ(d.ClassOf(9208).drgKey, 7);
+  EXPECT_EQ(d.ClassOf(9208).ccFlag, 1);
+  EXPECT_EQ(d.ClassOf(9208).dxMask, (std::array<uint8_t, 5>{0x80, 0, 0, 0x08, 0xFF}));
+  EXPECT_EQ(d.ClassOf(9209).mdc, 15);
+
+  const ProcedureTable& p = set->procedure[0];
+  EXPECT_EQ(p.entryTail[827], 80);
+  EXPECT_EQ(p.entryClass[827], 337);
+  EXPECT_EQ(p.ClassOf(827).bytes[0], 0x03);
+  EXPECT_EQ(p.ClassOf(827).bytes[1], 0xAA);
+  EXPECT_EQ(p.ClassOf(827).bytes[25], 0x42);
+
+  const DatedProcedureTable& s = set->datedProcedure;
+  EXPECT_EQ(std::string(s.codes[1607].data(), 5), "Q2950");
+  EXPECT_EQ(s.validFrom[1607], 20021231);
+  EXPECT_EQ(s.validTo[1607], 20030101);
+  EXPECT_EQ(s.classes[1607].bytes[0], 0x01);
+  EXPECT_EQ(s.FirstRowOf("Q2950"), 1607);
+}
+
+// The row a scan from row 0 finds, comparing like strncmp over five characters.
+int ScanFirstRow(const DatedProcedureTable& t, const char* code) {
+  for (std::size_t i = 0; i < t.codes.size(); ++i) {
+    if (std::strncmp(t.codes[i].data(), code, 5) == 0) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+TEST(DatedProcedureIndexTest, FirstRowEqualsALinearScan) {
+  TableImages images = InertImages();
+  std::string& f = images["SGTAB0"];
+  const std::vector<std::string> rows = {"Q2950",
+                                         "Q2950",
+                                         "M0101",
+                                         "Q2950",  // a code in two separate runs
+                                         std::string("AB\0xy", 5),
+                                         std::string("AB\0zz", 5),  // equal up to the NUL
+                                         "AB   ",
+                                         "Q295 ",
+                                         "Q2951",
+                                         std::string("\0\0\0\0\0", 5),
+                                         "\xC0"
+                                         "0000"};
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    std::memcpy(f.data() + 20 + 5 * i, rows[i].data(), 5);
+  std::memcpy(f.data() + 5 * 1600, "Q2950", 5);  // rows 0-3 hold NULs
+  const auto set = Load(images);
+  ASSERT_NE(set, nullptr);
+  const DatedProcedureTable& t = set->datedProcedure;
+
+  std::vector<std::string> queries = rows;
+  for (const char* extra : {"Q2952", "AB  ", "A    ", "ZZZZZ",
+                            "\x7F"
+                            "0000"}) {
+    queries.push_back((std::string(extra) + "     ").substr(0, 5));
+  }
+  queries.push_back(std::string("AB\0\0\0", 5));
+  queries.push_back(std::string("\0QQQQ", 5));
+  for (const std::string& q : queries) {
+    EXPECT_EQ(t.FirstRowOf(q.data()), ScanFirstRow(t, q.data())) << q;
+  }
+  EXPECT_EQ(t.FirstRowOf("Q2950"), 4);
+  EXPECT_EQ(t.FirstRowOf(std::string("AB\0qq", 5).data()), 8);
+  EXPECT_EQ(t.FirstRowOf(std::string("\0\0\0\0\0", 5).data()), 0);
+  EXPECT_EQ(t.FirstRowOf("Q2952"), -1);
+}
+
+TEST(EditionTest, CaseDatesSelectTheirEdition) {
+  const struct {
+    const char* date;
+    Edition edition;
+  } cases[] = {
+      {"19990131", Edition::k8},
+      {"19990201", Edition::k9},
+      {"20011231", Edition::k9},
+      {"20020101", Edition::k0},
+      {"20021231", Edition::k0},
+      {"20030101", Edition::k1},
+      {"20991231", Edition::k1},
+      {"        ", Edition::k8},
+      {"A0000000", Edition::k1},
+      {"\xC9"
+       "9990101",
+       Edition::k1},
+      {"1999020", Edition::k8},  // NUL at position 7
+  };
+  for (const auto& c : cases) EXPECT_EQ(EditionOf(c.date), c.edition) << c.date;
+}
+
+TEST(EditionTest, ViewRefersToTheTablesOfTheEdition) {
+  const auto set = Load(InertImages());
+  ASSERT_NE(set, nullptr);
+  const struct {
+    const char* date;
+    int e;
+    const ProcedureTable* procedure;
+    int rules;
+  } cases[] = {
+      {"19980101", 0, &set->procedure[0], 0},
+      {"20000101", 1, &set->procedure[1], 0},
+      {"20020601", 2, nullptr, 1},
+      {"20040101", 3, nullptr, 1},
+  };
+  for (const auto& c : cases) {
+    const EditionView v = SelectEdition(*set, c.date);
+    const auto e = static_cast<std::size_t>(c.e);
+    EXPECT_EQ(static_cast<int>(v.edition), c.e);
+    EXPECT_EQ(v.diagnosis, &set->diagnosis[e]) << c.date;
+    EXPECT_EQ(v.procedure, c.procedure) << c.date;
+    EXPECT_EQ(v.datedProcedure, &set->datedProcedure) << c.date;
+    EXPECT_EQ(v.drgRules, &set->drgRules[static_cast<std::size_t>(c.rules)]) << c.date;
+    EXPECT_EQ(v.refinedCc, &set->refinedCc[e]) << c.date;
+  }
+}
+
+}  // namespace
+}  // namespace tallow
