@@ -21,14 +21,16 @@ constexpr char kDiagnoses[] =
 constexpr char kProcedures[] = "class 1 0:01\nclass 2 0:02\nclass 3 0:03\n"
                                "entry M0101 1\nentry M0103 1\nentry Q2950 2\nentry Q2960 3\n";
 
-// Rows 0-1: adjacent spans; 2-3: overlapping spans; 5: a later run of M0101.
+// Rows 0-1: adjacent spans; 2-3: overlapping spans; 5: a later run of M0101;
+// 6: a span that would hold the number of a date that is no number.
 constexpr char kDatedProcedures[] =
     "row Q2950 20020101 20021231 1:01\n"
     "row Q2950 20030101 20991231 1:02\n"
     "row M0101 20020101 20020630 1:04\n"
     "row M0101 20020601 20021231 1:08\n"
     "row M0103 20020101 20991231 -\n"
-    "row M0101 20030101 20991231 1:10\n";
+    "row M0101 20030101 20991231 1:10\n"
+    "row Q2970 -1 20991231 -\n";
 
 class LookupTest : public ::testing::Test {
  protected:
@@ -137,6 +139,7 @@ TEST_F(LookupTest, DatedRows) {
       {"20020615", "M0101", 2},  // both spans hold it: the first row wins
       {"20020701", "M0101", 3}, {"20030101", "M0101", -1},  // the later run is never reached
       {"20020315", "M0103", 4}, {"20020315", "Q2960", -1},   {"2002031x", "Q2950", -1},
+      {"2002031x", "Q2970", -1}, {"20020315", "Q2970", 6},
       {"20020315", "     ", -2},
   };
   for (const Case& c : cases) {
