@@ -66,8 +66,10 @@ int FindCcRow(const CcExclusionTable& table, int key) {
 
 bool InExclusionList(const CcExclusionTable& table, int row, int x) {
   const auto r = static_cast<std::size_t>(row);
+  const int items = table.listLength[r];
+  if (items == 0) return false;  // an empty list may carry any offset
   const uint8_t* p = table.listArea.data() + table.listOffset[r];
-  for (int item = 0; item < table.listLength[r]; ++item) {
+  for (int item = 0; item < items; ++item) {
     const bool ranged = (p[0] & 0x80) != 0;
     const int value = ((p[0] & 0x7F) << 8) | p[1];
     const int length = ranged ? p[2] : 0;

@@ -60,6 +60,10 @@ TEST(ExclusionListTest, Membership) {
     for (int x : c.in) EXPECT_TRUE(InExclusionList(table, 0, x)) << c.label << ": " << x;
     for (int x : c.out) EXPECT_FALSE(InExclusionList(table, 0, x)) << c.label << ": " << x;
   }
+  // The loader accepts any offset for an empty list; it is never followed.
+  CcExclusionTable empty = OneList({}, 0);
+  empty.listOffset = {-2};
+  EXPECT_FALSE(InExclusionList(empty, 0, 0));
 }
 
 TEST(CcRowTest, RangeKeyedTableReadBigEndian) {

@@ -87,14 +87,6 @@ TEST(TextLineReaderTest, LineEndsAndLengthLimit) {
   for (const auto& c : cases) EXPECT_EQ(ReadAll(c.bytes, c.limit), c.lines) << c.label;
 }
 
-TEST(TextLineReaderTest, CountsPiecesAsLines) {
-  TextLineReader reader("ABCDEFGH\nX\n", 7);
-  TextLine line;
-  while (reader.Next(&line)) {
-  }
-  EXPECT_EQ(reader.lineNumber(), 3);
-}
-
 // Loads the inert set with some text tables replaced.
 std::shared_ptr<const TableSet> LoadWith(const TableImages& changes) {
   TableImages images = InertImages();
