@@ -14,7 +14,6 @@
 #include <functional>
 #include <string_view>
 #include <system_error>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -31,11 +30,7 @@ namespace {
 
 void AppendPart(std::string& out, const char* text) { out.append(text); }
 void AppendPart(std::string& out, const std::string& text) { out.append(text); }
-template <typename T>
-requires(std::is_integral_v<T> && !std::is_same_v<T, char>) void AppendPart(std::string& out,
-                                                                            T value) {
-  out.append(std::to_string(value));
-}
+void AppendPart(std::string& out, long long number) { out.append(std::to_string(number)); }
 
 // One load fault: the parts are joined as they stand, for example
 // Fault("DXTAB8", ": ", 56913, " bytes, ", 56914, " needed").
