@@ -244,6 +244,13 @@ void AppendEscaped(fmt::memory_buffer& out, const char* text, int n) {
 
 }  // namespace
 
+int GroupStream(const std::shared_ptr<const TableSet>& tables, std::FILE* in, std::FILE* out,
+                const BatchOptions& options) {
+  const Streams streams{in, out, DisplayName(options.inputPath, "standard input"),
+                        DisplayName(options.outputPath, "standard output")};
+  return GroupLines(tables, streams, options);
+}
+
 void AppendJsonRecord(fmt::memory_buffer& out, int64_t lineNumber, const GroupRequest& request,
                       const char* levels) {
   fmt::format_to(std::back_inserter(out),

@@ -58,6 +58,13 @@ struct BatchOptions {
 // Runs the batch; returns one of the exit statuses above.
 int RunBatch(const BatchOptions& options);
 
+// The case loop of RunBatch over open streams and a loaded table set (null
+// stands for tables that are not loaded: the grouper refuses the first
+// case). Messages name the streams by the paths in `options`. The output is
+// not flushed.
+int GroupStream(const std::shared_ptr<const TableSet>& tables, std::FILE* in, std::FILE* out,
+                const BatchOptions& options);
+
 // Appends the JSON object of one grouped case, without a line end: "line"
 // (counted from 1), every output field of the request as a number, and the
 // ten level characters as a JSON string.
