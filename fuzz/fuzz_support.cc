@@ -1,0 +1,76 @@
+#include "fuzz/fuzz_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/batch.h"
+#include "tables/toolkit/toolkit.h"
+
+namespace tallow::fuzz {
+
+const TableImages& SynthImages() {
+  static const TableImages images = SynthTables(7);
+  return images;
+}
+
+const std::vector<std::string>& SampleCaseLines() {
+  static const std::vector<std::string> lines = [] {
+    auto loaded = LoadTablesFromImages(SynthImages());
+    if (!loaded.ok()) std::abort();
+    const TableSet& t = **loaded;
+    std::vector<std::string> dx;
+    const DiagnosisTable& d = t.diagnosis[static_cast<int>(Edition::k9)];
+    for (int c = 0; c < kCategorySlots && dx.size() < 400; c += 7) {
+      for (int e = d.categoryStart[c]; e < d.categoryStart[c] + d.categoryCount[c]; ++e) {
+        dx.push_back(CodeText(c, d.entryTail[e]));
+      }
+    }
+    std::vector<std::string> px;
+    for (size_t r = 0; r < t.datedProcedure.codes.size() && px.size() < 200; r += 5) {
+      const RowCode& code = t.datedProcedure.codes[r];
+      if (code[0] >= 'A' && code[0] <= 'Z') px.emplace_back(code.data(), 5);
+    }
+    px.emplace_back("R4380");
+    px.emplace_back("M0101");
+    px.emplace_back("S5113");
+    static const char* const kDates[] = {"19980615", "19990715", "20000615", "20010115",
+                                         "20010715", "20020615", "20030615", "20040101"};
+    std::vector<std::string> out;
+    for (int i = 0; i < 48; ++i) {
+      std::string line(188, ' ');
+      std::memcpy(line.data(), i % 7 == 0 ? "99099999" : "11100010", 8);
+      std::memcpy(line.data() + 8, i % 3 == 0 ? "0506014" : "6503151", 7);
+      std::memcpy(line.data() + 21, kDates[i % 8], 8);
+      std::memcpy(line.data() + 29, i % 5 == 0 ? "  1" : " 12", 3);
+      line[32] = static_cast<char>('0' + i % 10);
+      for (int k = 0; k < 1 + i % 9; ++k) {
+        std::memcpy(line.data() + 33 + 5 * k, dx[(static_cast<size_t>(i) * 13 + k * 31) % dx.size()].data(), 5);
+      }
+      for (int k = 0; k < i % 6; ++k) {
+        std::memcpy(line.data() + 83 + 5 * k, px[(static_cast<size_t>(i) * 17 + k * 7) % px.size()].data(), 5);
+      }
+      std::memcpy(line.data() + 183, i % 2 ? "SBL  " : "     ", 5);
+      out.push_back(line);
+    }
+    return out;
+  }();
+  return lines;
+}
+
+void GroupSamples(const std::shared_ptr<const TableSet>& tables) {
+  std::string input;
+  for (const std::string& line : SampleCaseLines()) input += line + "\n";
+  std::FILE* in = fmemopen(input.data(), input.size(), "r");
+  std::FILE* out = std::fopen("/dev/null", "w");
+  std::FILE* err = std::fopen("/dev/null", "w");
+  if (in == nullptr || out == nullptr || err == nullptr) std::abort();
+  app::BatchOptions options;
+  options.err = err;
+  (void)app::GroupStream(tables, in, out, options);
+  std::fclose(in);
+  std::fclose(out);
+  std::fclose(err);
+}
+
+}  // namespace tallow::fuzz
