@@ -79,7 +79,7 @@ TEST(CcRowTest, RangeKeyedTableReadBigEndian) {
   row(1, 20, 0, 0, 0);       // 20 only
   row(2, 0x0102, 2, 0, 0);   // 258..260
   for (std::size_t r = 3; r < 1551; ++r) row(r, 30000 + static_cast<int>(r), 0, 0, 0);
-  row(1551, 32767, 5, 0, 0);  // the last key wraps below the first
+  row(1551, 32760, 5, 0, 0);
   PokeBytes(f, 1552 * 6 + 0x0102, {0x00, 0x2A});
 
   const auto set = Load(images);
@@ -87,18 +87,26 @@ TEST(CcRowTest, RangeKeyedTableReadBigEndian) {
   const CcExclusionTable& t = set->ccRange;
   EXPECT_EQ(t.keyFirst[2], 258);
   EXPECT_EQ(t.keyLast[0], 15);
-  EXPECT_EQ(t.keyLast[1551], -32764);
+  EXPECT_EQ(t.keyLast[1551], 32765);
   EXPECT_EQ(t.listOffset[0], 258);
 
   const struct {
     int key;
     int row;
-  } lookups[] = {{10, 0},       {15, 0},     {9, -1},     {16, -1},  {20, 1},
-                 {21, -1},      {258, 2},    {260, 2},    {261, -1}, {30003, 3},
-                 {31550, 1550}, {31551, -1}, {32767, -1}, {-5, -1},  {0, -1}};
+  } lookups[] = {{10, 0},       {15, 0},       {9, -1},     {16, -1},   {20, 1},       {21, -1},
+                 {258, 2},      {260, 2},      {261, -1},   {30003, 3}, {31550, 1550}, {31551, -1},
+                 {32760, 1551}, {32765, 1551}, {32766, -1}, {-5, -1},   {0, -1}};
   for (const auto& l : lookups) EXPECT_EQ(FindCcRow(t, l.key), l.row) << l.key;
   EXPECT_TRUE(InExclusionList(t, 0, 42));
   EXPECT_FALSE(InExclusionList(t, 0, 43));
+
+  // keyFirst + span is held in 16 bits: past 32767 the last key wraps below
+  // the first, and the row holds no key at all.
+  row(1551, 32767, 5, 0, 0);
+  const auto wrapped = Load(images);
+  ASSERT_NE(wrapped, nullptr);
+  EXPECT_EQ(wrapped->ccRange.keyLast[1551], -32764);
+  EXPECT_EQ(FindCcRow(wrapped->ccRange, 32767), -1);
 }
 
 TEST(CcRowTest, EntryKeyedTablesReadLittleEndian) {
