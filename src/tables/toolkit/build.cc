@@ -493,8 +493,8 @@ Status BuildText(const TableInfo& t, const std::string& file, const Lines& lines
           long long drg = 0;
           TALLOW_TRY(r.Number(3, "DRG", 0, 9999, &drg));
           TALLOW_TRY(r.Number(4, "ROW", 1, kLevelRows, &v));
-          text.lines.push_back(fmt::format("{}{} {} {:04} {:03}", std::string_view(code, 5), sex,
-                                           status, drg, v));
+          text.lines.push_back(RefinedCcLine(std::string_view(code, 5), sex, status,
+                                             static_cast<int>(drg), static_cast<int>(v)));
           break;
         }
         case TableKind::kRefinedDrg: {
@@ -509,9 +509,9 @@ Status BuildText(const TableInfo& t, const std::string& file, const Lines& lines
           TALLOW_TRY(r.Number(3, "COLUMN", 0, kLevelColumns, &v));
           TALLOW_TRY(r.Char(4, "TYPE", &type));
           if (age == ' ') return r.Fail("AGE is 0 or the mark character");
-          std::string s = fmt::format("{:04} {:04}{}{:02}", drg, refined, age == '0' ? ' ' : age, v);
-          if (type != '-') s += fmt::format("    {}", type);
-          text.lines.push_back(std::move(s));
+          text.lines.push_back(RefinedDrgLine(static_cast<int>(drg), static_cast<int>(refined),
+                                              age == '0' ? ' ' : age, static_cast<int>(v),
+                                              type == '-' ? ' ' : type));
           break;
         }
         case TableKind::kLevelMatrix: {

@@ -1,1 +1,390 @@
-// (to be written)
+// Table files back into sources: one record a line, codes as codes, masks in
+// hex, dates as YYYYMMDD. Trailing inert padding is left out; anything that a
+// field form would not rebuild byte for byte is written in a form that does
+// (raw lines, start records, @OFFSET list placements).
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "tables/bytes.h"
+#include "tables/toolkit/source_format.h"
+#include "tables/toolkit/toolkit.h"
+
+namespace tallow {
+
+namespace toolkit {
+namespace {
+
+const unsigned char* Bytes(std::string_view bytes, std::size_t offset) {
+  return reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
+}
+
+std::string Describe(const TableInfo& t) {
+  static constexpr const char* kEdition[4] = {"8", "9", "0", "1"};
+  const char* edition = kEdition[t.index];
+  switch (t.kind) {
+    case TableKind::kDiagnosis:
+      return fmt::format("diagnosis table of edition {}: {} entries, {} classes", edition,
+                         kDiagnosisEntries[t.index], kDiagnosisClasses);
+    case TableKind::kProcedure:
+      return fmt::format("procedure table of edition {}: {} entries, {} classes", edition,
+                         kProcedureEntries[t.index], kProcedureClasses[t.index]);
+    case TableKind::kDatedProcedure:
+      return fmt::format("dated procedure table of editions 0 and 1: {} rows", kDatedProcedureRows);
+    case TableKind::kDrgRules:
+      return fmt::format("DRG rules of editions {}: {} rules", t.index == 0 ? "8 and 9" : "0 and 1",
+                         kDrgRules[t.index]);
+    case TableKind::kCcRange:
+      return fmt::format("CC exclusions of editions 8 and 9: {} range rows, {}-byte list area",
+                         kCcRangeRows, kCcRangeListBytes);
+    case TableKind::kCcEntry:
+      return fmt::format("CC exclusions of edition {}: {} entry rows, {}-byte list area",
+                         t.index == 0 ? "0" : "1", kCcEntryRows[t.index],
+                         kCcEntryListBytes[t.index]);
+    case TableKind::kRefinedCc:
+      return fmt::format("refined CC table of edition {}: {} lines", edition,
+                         kRefinedCcRows[t.index]);
+    case TableKind::kRefinedDrg:
+      return fmt::format("refined DRG table: {} lines", kRefinedDrgLines);
+    case TableKind::kLevelMatrix:
+      return fmt::format("level matrix: {} rows of {} columns", kLevelRows, kLevelColumns);
+    case TableKind::kNeonate:
+      return fmt::format("neonate marks of edition {}", edition);
+  }
+  return {};
+}
+
+// ---------------------------------------------------------------------------
+// Binary tables
+
+void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
+  const bool diagnosis = t.kind == TableKind::kDiagnosis;
+  const int entries = diagnosis ? kDiagnosisEntries[t.index] : kProcedureEntries[t.index];
+  const int classes = diagnosis ? kDiagnosisClasses : kProcedureClasses[t.index];
+  const int entryBytes = diagnosis ? kDiagnosisEntryBytes : kProcedureEntryBytes;
+  const int classBytes = diagnosis ? kDiagnosisClassBytes : kProcedureClassBytes;
+  const std::size_t classOffset = kIndexBytes + static_cast<std::size_t>(entries) * entryBytes;
+
+  for (int k = 0; k < classes; ++k) {
+    const unsigned char* rec = Bytes(bytes, classOffset + static_cast<std::size_t>(k) * classBytes);
+    if (std::all_of(rec, rec + classBytes, [](unsigned char b) { return b == 0; })) continue;
+    if (diagnosis) {
+      *out += fmt::format("class {} {} {} {} {}\n", k + 1, rec[0], rec[1], rec[2],
+                          DenseHexText(rec + 3, 5));
+    } else {
+      *out += fmt::format("class {} {}\n", k + 1, SparseBytesText(rec, classBytes, 0));
+    }
+  }
+  for (int c = 0; c < kCategorySlots; ++c) {
+    const unsigned char* rec = Bytes(bytes, 3 * static_cast<std::size_t>(c));
+    const int count = rec[0];
+    const int start = LoadBigEndian16(rec + 1);
+    if (count == 0) {
+      if (start != 0) *out += fmt::format("start {} {}\n", CategoryText(c), start);
+      continue;
+    }
+    const int first = std::max(start, 0);
+    const int last = std::min(start + count, entries);
+    if (first >= last || start < 0 || start + count > entries) {
+      *out += fmt::format("# category {}: {} entries from {} run outside the {} entries\n",
+                          CategoryText(c), count, start, entries);
+    }
+    for (int i = first; i < last; ++i) {
+      const unsigned char* e = Bytes(bytes, kIndexBytes + static_cast<std::size_t>(i) * entryBytes);
+      const std::string code = CodeToken(CodeText(c, e[0]).c_str());
+      *out += fmt::format("entry {} {}", code, LoadBigEndian16(e + 1));
+      if (diagnosis && LoadBigEndian16(e + 3) != 0) {
+        *out += fmt::format(" {}", LoadBigEndian16(e + 3));
+      }
+      out->push_back('\n');
+    }
+  }
+}
+
+void DumpDated(std::string_view bytes, std::string* out) {
+  constexpr std::size_t kRows = kDatedProcedureRows;
+  constexpr std::size_t kFrom = 5 * kRows;
+  constexpr std::size_t kTo = kFrom + 4 * kRows;
+  constexpr std::size_t kClasses = kTo + 4 * kRows;
+  auto zeroRow = [&](std::size_t i) {
+    const unsigned char* cls = Bytes(bytes, kClasses + kProcedureClassBytes * i);
+    return std::all_of(Bytes(bytes, 5 * i), Bytes(bytes, 5 * i + 5),
+                       [](unsigned char b) { return b == 0; }) &&
+           LoadLittleEndian32(Bytes(bytes, kFrom + 4 * i)) == 0 &&
+           LoadLittleEndian32(Bytes(bytes, kTo + 4 * i)) == 0 &&
+           std::all_of(cls, cls + kProcedureClassBytes, [](unsigned char b) { return b == 0; });
+  };
+  std::size_t used = kRows;
+  while (used > 0 && zeroRow(used - 1)) --used;
+  for (std::size_t i = 0; i < used; ++i) {
+    *out += fmt::format("row {} {} {} {}\n", CodeToken(bytes.data() + 5 * i),
+                        LoadLittleEndian32(Bytes(bytes, kFrom + 4 * i)),
+                        LoadLittleEndian32(Bytes(bytes, kTo + 4 * i)),
+                        SparseBytesText(Bytes(bytes, kClasses + kProcedureClassBytes * i),
+                                        kProcedureClassBytes, 0));
+  }
+}
+
+void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
+  const int rules = kDrgRules[t.index];
+  for (int m = 1; m <= kMdcSlots; ++m) {
+    const unsigned char* rec = Bytes(bytes, 3 * static_cast<std::size_t>(m - 1));
+    const int start = LoadBigEndian16(rec);
+    const int count = rec[2];
+    if (count == 0) {
+      if (start != 0) *out += fmt::format("start {} {}\n", m, start);
+      continue;
+    }
+    if (start < 1 || start - 1 + count > rules) {
+      *out += fmt::format("# MDC {}: {} rules from rule {} run outside the {} rules\n", m, count,
+                          start, rules);
+    }
+    const int first = std::max(start, 1);
+    const int last = std::min(start + count - 1, rules);
+    for (int k = first; k <= last; ++k) {
+      const unsigned char* r = Bytes(bytes, kRuleIndexBytes + static_cast<std::size_t>(k - 1) * kRuleBytes);
+      *out += fmt::format("rule {} {} {} {}\n", m, DrgText(LoadBigEndianU16(r + 44), r[43]), r[0],
+                          SparseBytesText(r + 1, kRequireBytes, 1));
+    }
+  }
+}
+
+// The items of one list as "V" and "V+L", comma-separated; "-" for none.
+// Stops at the end of the area.
+std::string ListText(const unsigned char* area, int areaSize, int offset, int items,
+                     int* byteLength) {
+  std::string text;
+  int p = offset;
+  for (int k = 0; k < items; ++k) {
+    if (p < 0 || p + 2 > areaSize) break;
+    const bool range = (area[p] & 0x80) != 0;
+    if (range && p + 3 > areaSize) break;
+    const int value = ((area[p] & 0x7F) << 8) | area[p + 1];
+    if (!text.empty()) text.push_back(',');
+    if (range) {
+      text += fmt::format("{}+{}", value, area[p + 2]);
+      p += 3;
+    } else {
+      text += fmt::format("{}", value);
+      p += 2;
+    }
+  }
+  *byteLength = p - offset;
+  return text.empty() ? "-" : text;
+}
+
+void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
+  const bool ranged = t.kind == TableKind::kCcRange;
+  const auto n = static_cast<std::size_t>(ranged ? kCcRangeRows : kCcEntryRows[t.index]);
+  const int areaSize = ranged ? kCcRangeListBytes : kCcEntryListBytes[t.index];
+  const unsigned char* area = Bytes(bytes, ranged ? kCcRangeRowBytes * n : kCcEntryRowBytes * n);
+  struct Row {
+    int key, span, offset, items;
+  };
+  std::vector<Row> rows(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (ranged) {
+      const unsigned char* rec = Bytes(bytes, kCcRangeRowBytes * i);
+      rows[i] = Row{LoadBigEndian16(rec), rec[2], LoadBigEndian16(rec + 3), rec[5]};
+    } else {
+      rows[i] = Row{LoadLittleEndian16(Bytes(bytes, 2 * i)), 0,
+                    LoadLittleEndian16(Bytes(bytes, 3 * n + 2 * i)), *Bytes(bytes, 2 * n + i)};
+    }
+  }
+  std::size_t used = n;
+  while (used > 0 && rows[used - 1].key == kPaddingCcKey && rows[used - 1].span == 0 &&
+         rows[used - 1].offset == 0 && rows[used - 1].items == 0) {
+    --used;
+  }
+  int cursor = 0;
+  for (std::size_t i = 0; i < used; ++i) {
+    const Row& row = rows[i];
+    int length = 0;
+    const std::string list = ListText(area, areaSize, row.offset, row.items, &length);
+    if (ranged) {
+      *out += fmt::format("row {} {} {}", row.key, row.span, list);
+    } else {
+      *out += fmt::format("row {} {}", row.key, list);
+    }
+    if (row.offset != cursor) *out += fmt::format(" @{}", row.offset);
+    out->push_back('\n');
+    cursor = std::max(cursor, row.offset + length);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Text tables
+
+bool IsKeyword(std::string_view token) {
+  return token == "raw" || token == "lineend" || token == "lastline" || token == "row";
+}
+
+std::string FieldCode(std::string_view code) {
+  const std::string token = CodeToken(std::string(code).c_str());
+  return IsKeyword(token) ? Quote(token) : token;
+}
+
+bool AllDigits(std::string_view s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int DigitsValue(std::string_view s) {
+  int v = 0;
+  for (char c : s) v = v * 10 + (c - '0');
+  return v;
+}
+
+// The field form of a line when it rebuilds the line exactly; else empty.
+std::string FieldForm(TableKind kind, std::string_view line) {
+  switch (kind) {
+    case TableKind::kRefinedCc: {
+      if (line.size() != 17) return {};
+      const char sex = line[5];
+      const char status = line[7];
+      if (sex < '0' || sex > '9' || status < '0' || status > '9') return {};
+      if (!AllDigits(line.substr(9, 4)) || !AllDigits(line.substr(14, 3))) return {};
+      const int drg = DigitsValue(line.substr(9, 4));
+      const int row = DigitsValue(line.substr(14, 3));
+      if (row < 1 || row > kLevelRows) return {};
+      if (RefinedCcLine(line.substr(0, 5), sex, status, drg, row) != line) return {};
+      return fmt::format("{} {} {} {} {}", FieldCode(line.substr(0, 5)), sex, status, drg, row);
+    }
+    case TableKind::kRefinedDrg: {
+      if (line.size() != 12 && line.size() != 17) return {};
+      if (!AllDigits(line.substr(0, 4)) || !AllDigits(line.substr(5, 4)) ||
+          !AllDigits(line.substr(10, 2))) {
+        return {};
+      }
+      const int drg = DigitsValue(line.substr(0, 4));
+      const int refined = DigitsValue(line.substr(5, 4));
+      const int column = DigitsValue(line.substr(10, 2));
+      const char age = line[9];
+      const char type = line.size() == 17 ? line[16] : ' ';
+      if (drg < 1 || drg > kRefinedDrgSlots || column > kLevelColumns) return {};
+      if (age == '0' || type == '-' || (line.size() == 17 && type == ' ')) return {};
+      if (RefinedDrgLine(drg, refined, age, column, type) != line) return {};
+      return fmt::format("{} {} {} {} {}", drg, refined,
+                         age == ' ' ? std::string("0") : TokenText(std::string(1, age)), column,
+                         type == ' ' ? std::string("-") : TokenText(std::string(1, type)));
+    }
+    case TableKind::kNeonate: {
+      if (line.size() != 6) return {};
+      DecodedCode code;
+      if (!DecodeCode(line.data(), true, &code)) return {};
+      if (CodeText(code.category, code.tail) != line.substr(0, 5)) return {};
+      return fmt::format("{} {}", FieldCode(line.substr(0, 5)),
+                         TokenText(std::string(1, line[5])));
+    }
+    default:
+      return {};
+  }
+}
+
+// The lines of a text file as the loader sees them, and how they end.
+struct TextLines {
+  std::vector<std::string> lines;
+  bool crlf = false;
+  bool unterminated = false;
+};
+
+TextLines SplitText(std::string_view bytes) {
+  TextLines text;
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    const std::size_t end = bytes.find('\n', pos);
+    if (end == std::string_view::npos) {
+      text.lines.emplace_back(bytes.substr(pos));
+      text.unterminated = true;
+      break;
+    }
+    text.lines.emplace_back(bytes.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  const std::size_t terminated = text.lines.size() - (text.unterminated ? 1 : 0);
+  text.crlf = terminated > 0;
+  for (std::size_t i = 0; i < terminated; ++i) {
+    if (text.lines[i].empty() || text.lines[i].back() != '\r') text.crlf = false;
+  }
+  if (text.crlf) {
+    for (std::size_t i = 0; i < terminated; ++i) text.lines[i].pop_back();
+  }
+  return text;
+}
+
+void DumpText(const TableInfo& t, std::string_view bytes, std::string* out) {
+  TextLines text = SplitText(bytes);
+  if (text.crlf) *out += "lineend crlf\n";
+  std::size_t used = text.lines.size();
+  const int fixed = FixedLines(t);
+  if (!text.unterminated && fixed >= 0 && used <= static_cast<std::size_t>(fixed)) {
+    if (t.kind == TableKind::kRefinedCc) {
+      while (used > 0 && text.lines[used - 1] == kPaddingRefinedCcLine) --used;
+    } else if (t.kind == TableKind::kRefinedDrg && used == static_cast<std::size_t>(fixed)) {
+      while (used > 1 && text.lines[used - 1] == text.lines[used - 2]) --used;
+      if (used == 1 && text.lines[0] == kDefaultRefinedDrgLine) used = 0;
+    }
+  }
+  if (t.kind == TableKind::kLevelMatrix) {
+    for (std::size_t r = 0; r < used; ++r) {
+      const std::string& levels = text.lines[r];
+      if (r < kLevelRows && levels == std::string(kLevelColumns, '0')) continue;
+      if (r >= kLevelRows) {
+        *out += fmt::format("# line {} past the {} rows is never read: {}\n", r + 1, kLevelRows,
+                            Quote(levels));
+        continue;
+      }
+      *out += fmt::format("row {} {}\n", r + 1, levels.empty() ? "\"\"" : TokenText(levels));
+    }
+  } else {
+    for (std::size_t i = 0; i < used; ++i) {
+      const std::string field = FieldForm(t.kind, text.lines[i]);
+      *out += field.empty() ? "raw " + Quote(text.lines[i]) : field;
+      out->push_back('\n');
+    }
+  }
+  if (text.unterminated) *out += "lastline unterminated\n";
+}
+
+}  // namespace
+}  // namespace toolkit
+
+Result<std::string> DumpTableFile(const std::string& name, std::string_view bytes) {
+  using namespace toolkit;
+  const std::optional<TableInfo> table = FindTable(name);
+  if (!table) return Status::Error(fmt::format("{}: not the name of a table", name));
+  std::string out = fmt::format("# {}: {}\n", table->name, Describe(*table));
+  if (!IsTextTable(table->kind)) {
+    const std::size_t size = BinarySize(*table);
+    if (bytes.size() < size) {
+      return Status::Error(fmt::format("{}: {} bytes, {} needed", table->name, bytes.size(), size));
+    }
+    if (bytes.size() > size) {
+      out += fmt::format("# {} bytes past the fixed size are never read and not shown\n",
+                         bytes.size() - size);
+    }
+    bytes = bytes.substr(0, size);
+  }
+  switch (table->kind) {
+    case TableKind::kDiagnosis:
+    case TableKind::kProcedure:
+      DumpIndexed(*table, bytes, &out);
+      break;
+    case TableKind::kDatedProcedure:
+      DumpDated(bytes, &out);
+      break;
+    case TableKind::kDrgRules:
+      DumpRules(*table, bytes, &out);
+      break;
+    case TableKind::kCcRange:
+    case TableKind::kCcEntry:
+      DumpCc(*table, bytes, &out);
+      break;
+    default:
+      DumpText(*table, bytes, &out);
+      break;
+  }
+  return out;
+}
+
+}  // namespace tallow

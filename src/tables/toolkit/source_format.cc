@@ -346,6 +346,16 @@ std::string CodeToken(const char* code) {
 
 std::string CategoryText(int category) { return CodeText(category, 255).substr(0, 3); }
 
+std::string RefinedCcLine(std::string_view code, char sex, char status, int drg, int row) {
+  return fmt::format("{}{} {} {:04} {:03}", code, sex, status, drg, row);
+}
+
+std::string RefinedDrgLine(int drg, int refined, char age, int column, char type) {
+  std::string s = fmt::format("{:04} {:04}{}{:02}", drg, refined, age, column);
+  if (type != ' ') s += fmt::format("    {}", type);
+  return s;
+}
+
 std::string DrgText(int number, int digit) {
   if (digit <= 9) return fmt::format("{}", number * 10 + digit);
   return fmt::format("{}/{}", number, digit);

@@ -141,6 +141,13 @@ std::string SparseBytesText(const uint8_t* bytes, int n, int firstIndex);
 std::string CodeToken(const char* code);
 // The category's three-character code ("A01").
 std::string CategoryText(int category);
+// The text lines of the field forms, exactly as build writes them.
+// RDRGCC: code (5 characters), sex digit, status digit, DRG 0..9999, row 1..62.
+std::string RefinedCcLine(std::string_view code, char sex, char status, int drg, int row);
+// RDRGDRG: age ' ' for none; type ' ' for none (the line then ends after
+// the column).
+std::string RefinedDrgLine(int drg, int refined, char age, int column, char type);
+
 // A DRG value field: "4680", or "468/12" when the digit byte is above 9.
 std::string DrgText(int number, int digit);
 

@@ -62,7 +62,9 @@ CheckReport CheckTableImages(const TableImages& images, int findingCap = 200);
 CheckReport CheckTables(const std::string& directory, int findingCap = 200);
 
 // A full-size, valid table set of random content with the shape of real
-// tables. The same seed gives the same bytes on every machine.
-TableImages SynthTables(uint64_t seed);
+// tables, as sources and as built files. The same seed gives the same bytes
+// on every machine.
+std::map<std::string, std::string> SynthSources(uint64_t seed);
+Result<TableImages> SynthTables(uint64_t seed);
 
 }  // namespace tallow
