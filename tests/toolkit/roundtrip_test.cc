@@ -1,0 +1,206 @@
+// Dump then build gives back the bytes; synthetic sets are full, valid and
+// deterministic.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+#include "support/table_fixture.h"
+#include "tables/bytes.h"
+#include "tables/toolkit/toolkit.h"
+
+namespace tallow {
+namespace {
+
+// Dumps a file and builds the dump; the bytes must come back unchanged.
+void ExpectRoundTrip(const std::string& name, const std::string& bytes, const std::string& what) {
+  Result<std::string> source = DumpTableFile(name, bytes);
+  ASSERT_TRUE(source.ok()) << what << ": " << source.message();
+  Result<std::string> rebuilt = BuildTableFile(name, *source);
+  ASSERT_TRUE(rebuilt.ok()) << what << ": " << rebuilt.message() << "\n" << source->substr(0, 2000);
+  EXPECT_TRUE(*rebuilt == bytes) << what << ": dump and build differ\n" << source->substr(0, 2000);
+}
+
+TEST(RoundTripTest, EverySyntheticFileComesBackByteForByte) {
+  for (uint64_t seed : {1ULL, 2ULL, 20260101ULL}) {
+    Result<TableImages> images = SynthTables(seed);
+    ASSERT_TRUE(images.ok()) << images.message();
+    ASSERT_EQ(images->size(), 22u);
+    for (const auto& [name, bytes] : *images) {
+      ExpectRoundTrip(name, bytes, name + " seed " + std::to_string(seed));
+    }
+  }
+}
+
+std::string Lines(const std::vector<std::string>& lines, const char* end = "\n") {
+  std::string s;
+  for (const std::string& l : lines) s += l + end;
+  return s;
+}
+
+std::string Built(const std::string& name, const std::string& source) {
+  Result<std::string> bytes = BuildTableFile(name, source);
+  EXPECT_TRUE(bytes.ok()) << bytes.message();
+  return bytes.ok() ? *bytes : std::string();
+}
+
+unsigned char* At(std::string& bytes, std::size_t offset) {
+  return reinterpret_cast<unsigned char*>(bytes.data()) + offset;
+}
+
+struct LayoutCase {
+  const char* what;
+  const char* table;
+  std::function<std::string()> bytes;
+  const char* dumped;  // a record the dump must show
+};
+
+// Files whose layout the plain field forms do not produce.
+TEST(RoundTripTest, UnusualLayoutsComeBackByteForByte) {
+  const LayoutCase cases[] = {
+      {"CR LF lines, a blank-padded row, a keyword as code", "RDRGCC0",
+       [] {
+         std::vector<std::string> lines = {"J189 0 0 1210  12", "raw  0 0 0010 001"};
+         lines.resize(2420, "ZZZZZ0 0 0000 001");
+         return Lines(lines, "\r\n");
+       },
+       "raw \"J189 0 0 1210  12\""},
+      {"a keyword as code", "RDRGCC8",
+       [] { return Built("RDRGCC8", "\"raw\" 0 0 10 1\n"); }, "\"raw\" 0 0 10 1"},
+      {"mixed line ends", "RDRGCC9",
+       [] {
+         std::vector<std::string> lines(2007, "ZZZZZ0 0 0000 001");
+         lines[0] = "J189 0 0 1210 012\r";
+         return Lines(lines);
+       },
+       "raw \"J189 0 0 1210 012\\r\""},
+      {"last line without a line feed, a high-byte mark", "RDRGNEO1",
+       [] { return std::string("P073 3\nP07  \xB0"); }, "lastline unterminated"},
+      {"a short line and a repeated DRG", "RDRGDRG",
+       [] {
+         std::vector<std::string> lines = {"0010 0010 05   ", "0020 0020 00    M", "0010 0011 00"};
+         lines.resize(485, "0030 0030 00    M");
+         return Lines(lines);
+       },
+       "raw \"0010 0010 05   \""},
+      {"every line alike", "RDRGDRG", [] { return Lines(std::vector<std::string>(485, "0030 0030100")); },
+       "30 30 1 0 -"},
+      {"level lines with blanks and short lines", "RDRGCL",
+       [] {
+         std::vector<std::string> lines(62, std::string(86, '0'));
+         lines[0] = "12 #";
+         lines[5] = "";
+         lines[61] = "3";
+         return Lines(lines, "\r\n");
+       },
+       "row 1 \"12 #\""},
+      {"a start on an empty category", "DXTAB0",
+       [] {
+         std::string b = Built("DXTAB0", "entry A01 1\nclass 1 1 0 0 0000000000\n");
+         StoreBigEndian16(At(b, 3 * 5 + 1), 258);
+         return b;
+       },
+       "start A05 258"},
+      {"shared and scattered lists", "CCTAB0",
+       [] {
+         std::string b = Built("CCTAB0", "row 3 1,2\nrow 7 4+2\nrow 9 -\n");
+         const std::size_t area = 5 * 2390;
+         std::memcpy(At(b, area + 10), At(b, area + 4), 3);  // row 1 after a gap
+         std::memset(At(b, area + 4), 0, 3);
+         StoreLittleEndian16(At(b, 3 * 2390 + 2), 10);
+         StoreLittleEndian16(At(b, 3 * 2390 + 4), 0);  // row 2 shares the list of row 0
+         *At(b, 2 * 2390 + 2) = 2;
+         return b;
+       },
+       "row 9 1,2 @0"},
+      {"codes with NULs and negative dates", "SGTAB0",
+       [] {
+         std::string b = Built("SGTAB0", "row Q2950 1 2 -\nrow Q2951 1 2 -\n");
+         std::memcpy(At(b, 5), std::string("Q2\0 1", 5).data(), 5);
+         StoreLittleEndian32(At(b, 5 * 1608 + 4), -20020101);
+         return b;
+       },
+       "row \"Q2\\x00 1\" -20020101 2 -"},
+      {"a digit byte above 9 and a start on an empty MDC", "DGTAB",
+       [] { return Built("DGTAB", "rule 14 468/12 0 1:08\nstart 2 7\n"); }, "rule 14 468/12 0 1:08"},
+  };
+  for (const LayoutCase& c : cases) {
+    const std::string bytes = c.bytes();
+    Result<std::string> source = DumpTableFile(c.table, bytes);
+    ASSERT_TRUE(source.ok()) << c.what;
+    EXPECT_NE(source->find(c.dumped), std::string::npos) << c.what << ":\n" << source->substr(0, 1500);
+    ExpectRoundTrip(c.table, bytes, c.what);
+  }
+}
+
+TEST(RoundTripTest, DumpShowsRecordsWithoutPadding) {
+  const std::string source =
+      "class 1 5 3 1 0080000001\n"
+      "entry O800 1 17\n"
+      "entry O80 1\n";
+  Result<std::string> dumped = DumpTableFile("/some/dir/DXTAB9", Built("DXTAB9", source));
+  ASSERT_TRUE(dumped.ok()) << dumped.message();
+  EXPECT_EQ(dumped->substr(0, 2), "# ");  // a header naming the table
+  EXPECT_NE(dumped->find("DXTAB9"), std::string::npos);
+  EXPECT_EQ(dumped->substr(dumped->find('\n') + 1),
+            "class 1 5 3 1 0080000001\nentry O800 1 17\nentry O80 1\n");
+
+  EXPECT_FALSE(DumpTableFile("DXTAB9", "short").ok());
+  EXPECT_FALSE(DumpTableFile("NOTATABLE", "").ok());
+}
+
+TEST(SynthTest, SameSeedSameBytesOtherSeedOtherBytes) {
+  Result<TableImages> a = SynthTables(5);
+  Result<TableImages> b = SynthTables(5);
+  Result<TableImages> c = SynthTables(6);
+  ASSERT_TRUE(a.ok() && b.ok() && c.ok());
+  EXPECT_TRUE(*a == *b);
+  for (const auto& [name, bytes] : *a) EXPECT_NE(bytes, c->at(name)) << name;
+}
+
+TEST(SynthTest, TablesAreFullAndShapedLikeRealOnes) {
+  Result<TableImages> images = SynthTables(11);
+  ASSERT_TRUE(images.ok()) << images.message();
+  Result<std::shared_ptr<const TableSet>> loaded = LoadTablesFromImages(*images);
+  ASSERT_TRUE(loaded.ok()) << loaded.message();
+  const TableSet& set = **loaded;
+  for (std::size_t e = 0; e < kEditionCount; ++e) {
+    const DiagnosisTable& dx = set.diagnosis[e];
+    int entries = 0;
+    int pairs = 0;
+    for (int c = 0; c < kCategorySlots; ++c) {
+      const int start = dx.categoryStart[static_cast<std::size_t>(c)];
+      const int count = dx.categoryCount[static_cast<std::size_t>(c)];
+      entries += count;
+      for (int i = start + 1; i < start + count; ++i) {
+        pairs += dx.entryTail[static_cast<std::size_t>(i)] ==
+                 dx.entryTail[static_cast<std::size_t>(i - 1)];
+      }
+    }
+    EXPECT_EQ(entries, dx.entryCount) << "edition " << e;
+    EXPECT_GT(pairs, 0) << "edition " << e;
+    EXPECT_NE(std::string(set.refinedCc[e].rows.back().code.data(), 5), "ZZZZZ");
+  }
+  EXPECT_NE(set.datedProcedure.codes.back(), RowCode{});
+  int multiRowCodes = 0;
+  for (std::size_t i = 1; i < set.datedProcedure.codes.size(); ++i) {
+    multiRowCodes += set.datedProcedure.codes[i] == set.datedProcedure.codes[i - 1];
+  }
+  EXPECT_GT(multiRowCodes, 100);
+  // Every MDC with rules ends in a rule that catches every case.
+  for (const DrgRuleTable& rules : set.drgRules) {
+    for (int m = 1; m <= 25; ++m) {
+      ASSERT_FALSE(rules.RulesOf(m).empty());
+      const DrgRule& last = rules.RulesOf(m).back();
+      EXPECT_TRUE(std::all_of(last.bytes.begin(), last.bytes.begin() + 43,
+                              [](uint8_t b) { return b == 0; }));
+    }
+  }
+  int marked = 0;
+  for (char mark : set.diagnosis[2].neonateMark) marked += mark != '0';
+  EXPECT_GT(marked, 0);
+}
+
+}  // namespace
+}  // namespace tallow
