@@ -4,6 +4,8 @@
 
 #include "grouper/test_case.h"
 #include "support/table_fixture.h"
+#include "tables/loader.h"
+#include "tables/toolkit/toolkit.h"
 
 namespace tallow {
 namespace {
@@ -148,6 +150,43 @@ TEST_F(LookupTest, DatedRows) {
   }
   TestCase t(tables_, "20030101");
   EXPECT_EQ(ProcedureClassOf(t.s, 1).bytes[1], 0x02);
+}
+
+// The dated-row search by a linear scan from row 0, as the rows are laid out.
+int ScanDatedRows(const DatedProcedureTable& t, const char* code, int date) {
+  const int rows = static_cast<int>(t.codes.size());
+  int r = 0;
+  while (r < rows && std::strncmp(t.codes[r].data(), code, 5) != 0) ++r;
+  for (; r < rows && std::strncmp(t.codes[r].data(), code, 5) == 0; ++r) {
+    if (t.validFrom[r] <= date && date <= t.validTo[r]) return r;
+  }
+  return -1;
+}
+
+TEST(DatedLookup, IndexedSearchAgreesWithAScanOnSyntheticSets) {
+  for (uint64_t seed : {1u, 2u, 3u}) {
+    SCOPED_TRACE(seed);
+    auto images = SynthTables(seed);
+    ASSERT_TRUE(images.ok()) << images.message();
+    auto tables = LoadTablesFromImages(*images);
+    ASSERT_TRUE(tables.ok()) << tables.message();
+    const DatedProcedureTable& t = (*tables)->datedProcedure;
+    int compared = 0;
+    for (std::size_t r = 0; r < t.codes.size(); ++r) {
+      for (int date : {t.validFrom[r], t.validTo[r], t.validFrom[r] - 1, t.validTo[r] + 1}) {
+        if (date < 20020101 || date > 99991231) continue;
+        char text[9] = {};
+        FormatDigits(date, text, 8);
+        TestCase c(*tables, text);
+        c.Procedures({"X"});
+        std::memcpy(c.s.procedureWork[0].code, t.codes[r].data(), 5);
+        ASSERT_EQ(LookupProcedure(c.s, 0), ScanDatedRows(t, c.s.procedureWork[0].code, date))
+            << std::string(t.codes[r].data(), 5) << " " << text;
+        ++compared;
+      }
+    }
+    EXPECT_GT(compared, 1000);
+  }
 }
 
 }  // namespace
