@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 
@@ -148,6 +149,30 @@ TEST(RoundTripTest, DumpShowsRecordsWithoutPadding) {
 
   EXPECT_FALSE(DumpTableFile("DXTAB9", "short").ok());
   EXPECT_FALSE(DumpTableFile("NOTATABLE", "").ok());
+}
+
+TEST(RoundTripTest, SourcesTravelThroughDirectories) {
+  const std::filesystem::path dir =
+      std::filesystem::path(TALLOW_BINARY_DIR) / "toolkit_test_sources";
+  std::filesystem::remove_all(dir);
+  std::map<std::string, std::string> sources = SynthSources(8);
+  sources["SGMAP1"] = "Q2950 Q2951\n";
+  ASSERT_TRUE(WriteTableFiles(dir.string(), sources, ".txt").ok());
+  Result<std::map<std::string, std::string>> read = ReadTableSources(dir.string());
+  ASSERT_TRUE(read.ok()) << read.message();
+  EXPECT_TRUE(*read == sources);
+
+  Result<TableImages> built = BuildTableImages(*read);
+  ASSERT_TRUE(built.ok()) << built.message();
+  ASSERT_TRUE(WriteTableFiles(dir.string(), *built).ok());
+  Result<TableImages> images = ReadTableImages(dir.string());
+  ASSERT_TRUE(images.ok()) << images.message();
+  EXPECT_TRUE(*images == *built);
+  EXPECT_EQ(images->size(), 23u);
+  EXPECT_EQ(CheckTables(dir.string()).errors, 0);
+  std::filesystem::remove_all(dir);
+
+  EXPECT_FALSE(ReadTableSources((dir / "absent").string()).ok());
 }
 
 TEST(SynthTest, SameSeedSameBytesOtherSeedOtherBytes) {

@@ -5,10 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <sstream>
 
 #include "tables/text_lines.h"
 #include "tables/toolkit/source_format.h"
@@ -517,19 +514,14 @@ CheckReport CheckTableImages(const TableImages& images, int findingCap) {
 }
 
 CheckReport CheckTables(const std::string& directory, int findingCap) {
-  TableImages images;
-  const std::string prefix = directory.empty() ? std::string() : directory + "/";
-  std::vector<std::string> names(std::begin(kTableFiles), std::end(kTableFiles));
-  names.emplace_back(kCodeMapJan2001File);
-  names.emplace_back(kCodeMap2001File);
-  for (const std::string& name : names) {
-    std::ifstream in(prefix + name, std::ios::binary);
-    if (!in) continue;
-    std::ostringstream content;
-    content << in.rdbuf();
-    images[name] = content.str();
+  Result<TableImages> images = ReadTableImages(directory.empty() ? "." : directory);
+  if (!images.ok()) {
+    CheckReport report;
+    report.errors = 1;
+    report.findings.push_back(Finding{Finding::Severity::kError, "", images.message()});
+    return report;
   }
-  return CheckTableImages(images, findingCap);
+  return CheckTableImages(*images, findingCap);
 }
 
 }  // namespace tallow

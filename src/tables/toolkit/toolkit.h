@@ -61,6 +61,20 @@ CheckReport CheckTableImages(const TableImages& images, int findingCap = 200);
 // Checks the set in a directory ("" is the current directory).
 CheckReport CheckTables(const std::string& directory, int findingCap = 200);
 
+// Table sets and sources in directories. Table files are named by their
+// table name (DXTAB8), sources by the name with ".txt"; the conversion files
+// SGMAPJ1 and SGMAP1 travel along as they are, as SGMAPJ1.txt and SGMAP1.txt
+// among the sources.
+
+// The sources found in a directory (table or conversion name -> text); a
+// name without a file is left out.
+Result<std::map<std::string, std::string>> ReadTableSources(const std::string& directory);
+// The files of a set found in a directory; a name without a file is left out.
+Result<TableImages> ReadTableImages(const std::string& directory);
+// Writes each file as directory/NAME + suffix, creating the directory.
+Status WriteTableFiles(const std::string& directory, const std::map<std::string, std::string>& files,
+                       const std::string& suffix = "");
+
 // A full-size, valid table set of random content with the shape of real
 // tables, as sources and as built files. The same seed gives the same bytes
 // on every machine.
