@@ -110,9 +110,7 @@ int Synth(uint64_t seed, const std::string& outDirectory, bool asSources) {
     }
     return 0;
   }
-  Result<TableImages> images = SynthTables(seed);
-  if (!images.ok()) return Fail(images.message());
-  if (Status s = WriteTableFiles(outDirectory, *images); !s.ok()) return Fail(s.message());
+  if (Status s = WriteTableFiles(outDirectory, SynthTables(seed)); !s.ok()) return Fail(s.message());
   return 0;
 }
 

@@ -12,6 +12,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <array>
 #include <set>
 
@@ -612,6 +614,13 @@ std::map<std::string, std::string> SynthSources(uint64_t seed) {
   return sources;
 }
 
-Result<TableImages> SynthTables(uint64_t seed) { return BuildTableImages(SynthSources(seed)); }
+TableImages SynthTables(uint64_t seed) {
+  Result<TableImages> images = BuildTableImages(SynthSources(seed));
+  if (!images.ok()) {
+    fmt::print(stderr, "synthetic table sources do not build: {}\n", images.message());
+    std::abort();
+  }
+  return std::move(*images);
+}
 
 }  // namespace tallow
