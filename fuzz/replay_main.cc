@@ -6,9 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -67,12 +66,17 @@ int main(int argc, char** argv) {
       mutations = std::strtol(argv[++i], nullptr, 10);
       continue;
     }
-    std::ifstream file(argv[i], std::ios::binary);
-    if (!file) {
+    std::FILE* file = std::fopen(argv[i], "rb");
+    if (file == nullptr) {
       std::fprintf(stderr, "cannot read %s\n", argv[i]);
       return 2;
     }
-    inputs.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    std::string input;
+    char chunk[4096];
+    size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) input.append(chunk, n);
+    std::fclose(file);
+    inputs.push_back(std::move(input));
   }
   if (inputs.empty()) inputs.emplace_back();
   for (const std::string& input : inputs) Run(input);
