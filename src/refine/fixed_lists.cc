@@ -381,17 +381,11 @@ bool InCodeList(CodeList list, const char* code) {
   return std::binary_search(codes.begin(), codes.end(), packed);
 }
 
-int CodeListSize(CodeList list) {
-  return static_cast<int>(kCodeLists[static_cast<std::size_t>(list)].size());
-}
-
 bool SexRuleMatches(int mdc, int sex, const char* code) {
   if (mdc < 0 || mdc > 0xFF || sex < 0 || sex > 0xFF) return false;
   const uint64_t packed = code != nullptr ? PackCode(code) : kBlankPacked;
   return std::binary_search(kSexRules.begin(), kSexRules.end(), SexRuleKey(mdc, sex, packed));
 }
-
-int SexRuleSize() { return static_cast<int>(kSexRules.size()); }
 
 bool IsExemptIdentifier(const char* identifier) {
   if (identifier == nullptr) return false;

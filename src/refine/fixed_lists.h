@@ -56,16 +56,10 @@ enum class CodeList : uint8_t {
 // A null code reads as five blanks.
 bool InCodeList(CodeList list, const char* code);
 
-// The number of codes in a list.
-int CodeListSize(CodeList list);
-
 // The sex rules: whether the principal diagnosis `code` is one of the codes
 // that the table ties to the other sex for this MDC and sex (the case then
 // cannot be grouped). A null code reads as five blanks.
 bool SexRuleMatches(int mdc, int sex, const char* code);
-
-// The number of (MDC, sex, code) triples of the sex rule table.
-int SexRuleSize();
 
 // Whether the eight characters at `identifier` are one of the exempt case
 // identifiers, whose group code skips the exclusion list and the accepted
