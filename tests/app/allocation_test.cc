@@ -6,8 +6,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <map>
 #include <new>
 #include <string>
 
@@ -35,14 +33,7 @@ namespace {
 const std::string kDemo = std::string(TALLOW_SOURCE_DIR) + "/data/demo";
 
 std::shared_ptr<const TableSet> DemoTables() {
-  std::map<std::string, std::string> sources;
-  for (const auto& entry : std::filesystem::directory_iterator(kDemo + "/tables")) {
-    if (entry.path().extension() == ".txt") {
-      sources[entry.path().stem().string()] =
-          testing::ReadFile(entry.path().string()).value_or("");
-    }
-  }
-  Result<TableImages> images = BuildTableImages(sources);
+  Result<TableImages> images = BuildTableImages(testing::DemoSources());
   if (!images.ok()) return nullptr;
   Result<std::shared_ptr<const TableSet>> tables = LoadTablesFromImages(*images);
   return tables.ok() ? *tables : nullptr;

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -57,6 +58,17 @@ inline std::optional<std::string> ReadFile(const std::string& path) {
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
+}
+
+// The demo table sources by table name ("DXTAB8", "SGMAP1").
+inline std::map<std::string, std::string> DemoSources() {
+  std::map<std::string, std::string> sources;
+  const std::string dir = std::string(TALLOW_SOURCE_DIR) + "/data/demo/tables";
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    if (entry.path().extension() != ".txt") continue;
+    sources[entry.path().stem().string()] = ReadFile(entry.path().string()).value_or("");
+  }
+  return sources;
 }
 
 // What a stream received, for messages written to a FILE*.

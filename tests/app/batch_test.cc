@@ -178,6 +178,17 @@ TEST_F(BatchTest, RefusedCaseStopsTheBatchAndSaysWhere) {
   }
 }
 
+TEST_F(BatchTest, ReadErrorEndsTheRun) {
+  // Reading a directory fails on this platform without reaching end of file.
+  std::FILE* in = std::fopen("/", "rb");
+  ASSERT_NE(in, nullptr);
+  CapturedStream out;
+  EXPECT_EQ(GroupStream(tallow::testing::BuildTables(kSources), in, out.get(), Options()),
+            kExitRead);
+  std::fclose(in);
+  EXPECT_NE(err_.Text().find("read error in"), std::string::npos) << err_.Text();
+}
+
 TEST_F(BatchTest, NulInALineCutsTheOutputWithAWarning) {
   std::string line = CaseLine("A");
   line[40] = '\0';

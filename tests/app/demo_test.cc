@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -23,21 +22,12 @@ namespace tallow::app {
 namespace {
 
 using testing::CapturedStream;
+using testing::DemoSources;
 using testing::ReadFile;
 using testing::TempDir;
 
 const std::string kDemo = std::string(TALLOW_SOURCE_DIR) + "/data/demo";
 const std::string kGolden = std::string(TALLOW_SOURCE_DIR) + "/tests/data";
-
-// The demo sources by table name ("DXTAB8", "SGMAP1").
-std::map<std::string, std::string> DemoSources() {
-  std::map<std::string, std::string> sources;
-  for (const auto& entry : std::filesystem::directory_iterator(kDemo + "/tables")) {
-    if (entry.path().extension() != ".txt") continue;
-    sources[entry.path().stem().string()] = ReadFile(entry.path().string()).value_or("");
-  }
-  return sources;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
