@@ -18,11 +18,16 @@ std::atomic<long> g_allocations{0};
 }  // namespace
 
 // Counting replacements of the global allocation functions for this test
-// executable; the sized and array forms fall back to these.
+// executable; the sized and array forms fall back to these. Every form that
+// frees through the replaced deletes allocates through these.
 void* operator new(std::size_t size) {
   g_allocations.fetch_add(1, std::memory_order_relaxed);
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  g_allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(size == 0 ? 1 : size);
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
