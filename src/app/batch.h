@@ -25,8 +25,8 @@ namespace tallow::app {
 // Exit statuses of the program, one per cause.
 enum ExitStatus : int {
   kExitOk = 0,         ///< every input line was grouped and written
-  kExitFailure = 1,    ///< a tables subcommand failed
-  kExitUsage = 2,      ///< the command line could not be understood
+  kExitFailure = 1,    ///< tallow tables check found errors
+  kExitUsage = 2,      ///< the command line could not be understood, or a tables command failed
   kExitInput = 3,      ///< the input file is missing or cannot be opened
   kExitOutput = 4,     ///< the output file cannot be opened
   kExitTables = 5,     ///< the table set failed to load
