@@ -166,9 +166,9 @@ int ScanDatedRows(const DatedProcedureTable& t, const char* code, int date) {
 TEST(DatedLookup, IndexedSearchAgreesWithAScanOnSyntheticSets) {
   for (uint64_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(seed);
-    auto images = SynthTables(seed);
-    ASSERT_TRUE(images.ok()) << images.message();
-    auto tables = LoadTablesFromImages(*images);
+    const TableImages images = SynthTables(seed);
+    ASSERT_FALSE(images.empty());
+    auto tables = LoadTablesFromImages(images);
     ASSERT_TRUE(tables.ok()) << tables.message();
     const DatedProcedureTable& t = (*tables)->datedProcedure;
     int compared = 0;
