@@ -143,7 +143,11 @@ TEST(CheckTest, LoadFaultsAndUnreproducibleFilesAreErrors) {
 
 TEST(CheckTest, FindingsAreCappedButCounted) {
   std::string neonate;
-  for (int i = 0; i < 30; ++i) neonate += "A" + std::to_string(10 + i) + " 1\n";
+  for (int i = 0; i < 30; ++i) {
+    neonate += 'A';
+    neonate += std::to_string(10 + i);
+    neonate += " 1\n";
+  }
   const CheckReport report =
       CheckTableImages(testing::BuildImages({{"RDRGNEO0", neonate}}), /*findingCap=*/10);
   EXPECT_EQ(report.warnings, 30);
