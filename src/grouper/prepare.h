@@ -1,17 +1,17 @@
 // Preparation of the case codes before any lookup.
 //
-// Copies the request's diagnosis and procedure codes into the work tables,
-// applies the dated code conversions to procedure codes, looks every code up
-// and records the entries (diagnosisEntry, procedureEntry) together with the
-// attribute masks of each work entry.
+// Copies the request's diagnosis and procedure codes into the work tables
+// (five characters and a NUL each) and applies the dated code conversions to
+// the procedure codes. Nothing is looked up or validated here; the entries
+// and attribute masks of the work entries are left alone.
 #pragma once
 
 #include "grouper/group_state.h"
 
 namespace tallow {
 
-// Prepares the codes of the case held in s.request for the active edition.
-// Returns 0.
+// Prepares the codes of the case held in s.request for its case date.
+// Always returns 0.
 int PrepareCaseCodes(GroupState& s);
 
 }  // namespace tallow
