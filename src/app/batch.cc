@@ -308,6 +308,12 @@ int RunBatch(const BatchOptions& options) {
   if (options.outputPath == "-") {
     output.stream = stdout;
   } else {
+    // Opening the input for writing would empty it before it is read.
+    if (IsSameRegularFile(input.stream, options.outputPath)) {
+      std::fprintf(err, "tallow: %s is the input file; it is not overwritten\n",
+                   options.outputPath.c_str());
+      return kExitOutput;
+    }
     output.stream = std::fopen(options.outputPath.c_str(), "wb");
     if (output.stream == nullptr) {
       std::fprintf(err, "tallow: cannot open %s for writing: %s\n", options.outputPath.c_str(),

@@ -31,4 +31,12 @@ bool IsDirectory(std::FILE* stream) {
   return ::fstat(::fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool IsSameRegularFile(std::FILE* stream, const std::string& path) {
+  struct stat in {};
+  struct stat out {};
+  if (::fstat(::fileno(stream), &in) != 0 || !S_ISREG(in.st_mode)) return false;
+  if (::stat(path.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
+  return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
 }  // namespace tallow::app

@@ -27,4 +27,8 @@ int64_t RegularFileSize(std::FILE* stream);
 // True when the stream is a directory (which some systems let one open).
 bool IsDirectory(std::FILE* stream);
 
+// True when the path names the regular file the stream reads, so opening it
+// for writing would destroy the input before it is read.
+bool IsSameRegularFile(std::FILE* stream, const std::string& path);
+
 }  // namespace tallow::app

@@ -149,6 +149,19 @@ TEST_F(BatchTest, OutputThatCannotBeOpened) {
   EXPECT_NE(err_.Text().find("no-such-directory/tallow.out"), std::string::npos);
 }
 
+TEST_F(BatchTest, OutputThatIsTheInputIsRefusedAndKept) {
+  const std::string cases = CaseLine("A") + "\n";
+  dir_.Write("tallow.in", cases);
+  ASSERT_EQ(::symlink(dir_.Path("tallow.in").c_str(), dir_.Path("alias").c_str()), 0);
+  for (const std::string& out : {dir_.Path("tallow.in"), dir_.Path("alias")}) {
+    BatchOptions options = Options();
+    options.outputPath = out;
+    EXPECT_EQ(RunBatch(options), kExitOutput) << out;
+    EXPECT_EQ(ReadFile(dir_.Path("tallow.in")), cases) << out;
+  }
+  EXPECT_NE(err_.Text().find("is the input file"), std::string::npos) << err_.Text();
+}
+
 TEST_F(BatchTest, WriteErrorIsNotReportedAsSuccess) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
   dir_.Write("tallow.in", CaseLine("A") + "\n");
