@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "app/batch.h"
 #include "tables/toolkit/toolkit.h"
@@ -58,9 +59,9 @@ const std::vector<std::string>& SampleCaseLines() {
   return lines;
 }
 
-void GroupSamples(const std::shared_ptr<const TableSet>& tables) {
-  std::string input;
-  for (const std::string& line : SampleCaseLines()) input += line + "\n";
+void GroupText(const std::shared_ptr<const TableSet>& tables, std::string input) {
+  // fmemopen refuses an empty buffer; an empty line ends a case file too.
+  if (input.empty()) input.push_back('\n');
   std::FILE* in = fmemopen(input.data(), input.size(), "r");
   std::FILE* out = std::fopen("/dev/null", "w");
   std::FILE* err = std::fopen("/dev/null", "w");
@@ -71,6 +72,12 @@ void GroupSamples(const std::shared_ptr<const TableSet>& tables) {
   std::fclose(in);
   std::fclose(out);
   std::fclose(err);
+}
+
+void GroupSamples(const std::shared_ptr<const TableSet>& tables) {
+  std::string input;
+  for (const std::string& line : SampleCaseLines()) input += line + "\n";
+  GroupText(tables, std::move(input));
 }
 
 }  // namespace tallow::fuzz

@@ -17,6 +17,10 @@ const TableImages& SynthImages();
 // Case lines with codes of the synthetic set, dates in every edition.
 const std::vector<std::string>& SampleCaseLines();
 
+// Runs a whole case file (any bytes) through the batch loop with the given
+// tables; the output and the messages are discarded.
+void GroupText(const std::shared_ptr<const TableSet>& tables, std::string input);
+
 // Groups every sample case line with the given tables.
 void GroupSamples(const std::shared_ptr<const TableSet>& tables);
 

@@ -168,6 +168,18 @@ int IsExcludedObstetricDiagnosis(const GroupState& s, int position) {
   return 0;
 }
 
+int StayLevelStatus(GroupState& s) {
+  if (s.lengthOfStay < 0) {
+    s.severityLevel = '4';
+    return 4;
+  }
+  if (s.dischargeStatus == 4 && s.lengthOfStay <= 2) {
+    s.severityLevel = 'L';
+    return 0;
+  }
+  return -1;
+}
+
 int FinaliseDrg(GroupState& s) {
   s.finalDrg = 4700;
   s.severityLevel = '0';
@@ -187,14 +199,7 @@ int FinaliseDrg(GroupState& s) {
   if (column < 0) return 3;
 
   if (slot.drgType == 'M') {
-    if (s.lengthOfStay < 0) {
-      s.severityLevel = '4';
-      return 4;
-    }
-    if (s.dischargeStatus == 4 && s.lengthOfStay <= 2) {
-      s.severityLevel = 'L';
-      return 0;
-    }
+    if (const int status = StayLevelStatus(s); status >= 0) return status;
   } else if (s.mdc == 5) {
     // Circulatory cases: the principal diagnosis may set the level when its
     // row names DRG 1210.

@@ -32,6 +32,12 @@ RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue);
 // has no date field.
 const char* CaseDateOf(const GroupState& s);
 
+// The level the length of stay alone decides, for a medical DRG and on the
+// newborn path: an invalid stay sets level '4' and gives status 4; a stay of
+// up to two days ending with discharge status 4 sets level 'L' and gives
+// status 0. Returns -1, setting nothing, when neither applies.
+int StayLevelStatus(GroupState& s);
+
 // Level characters compare as signed 8-bit values: a byte above 0x7F is below
 // '0'.
 inline bool LevelAbove(char a, char b) {

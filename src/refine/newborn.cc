@@ -21,14 +21,7 @@ int GroupNewborn(GroupState& s) {
   s.birthWeight = s.request != nullptr ? s.request->birthWeight : kWeightAbsent;
   const int w = s.birthWeight;
   s.finalDrg = NewbornDrg(w);
-  if (s.lengthOfStay < 0) {
-    s.severityLevel = '4';
-    return 4;
-  }
-  if (s.dischargeStatus == 4 && s.lengthOfStay <= 2) {
-    s.severityLevel = 'L';
-    return 0;
-  }
+  if (const int status = StayLevelStatus(s); status >= 0) return status;
   const std::vector<char>& marks = s.active.diagnosis->neonateMark;
   const int count = std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
   for (int i = 0; i < count; ++i) {
