@@ -86,6 +86,9 @@ TEST(CheckTest, EachKindOfLossIsAWarningNamingFileAndRecord) {
       {"three entries of a diagnosis",
        {{"DXTAB9", "entry A01 1\nentry A01 1\nentry A01 1\n"}},
        "DXTAB9", "DXTAB9 entry 2 (A01): a third entry of the code"},
+      {"two entries of a procedure (no female variant)",
+       {{"SGTAB8", "entry Q2950 1\nentry Q2950 2\n"}},
+       "SGTAB8", "SGTAB8 entry 1 (Q2950): a second entry of the code"},
       {"rule DRG without a refined line",
        {{"DGTAB0", "rule 5 1210 0 -\n"}},
        "DGTAB0", "DGTAB0 rule 1 (MDC 5): DRG 1210 has no RDRGDRG line"},
@@ -104,6 +107,19 @@ TEST(CheckTest, EachKindOfLossIsAWarningNamingFileAndRecord) {
     EXPECT_EQ(report.errors, 0) << c.what << ": " << Describe(report);
     EXPECT_TRUE(Has(report, Finding::Severity::kWarning, c.file, c.message))
         << c.what << ": " << Describe(report);
+  }
+}
+
+// Orders the searches handle in full: nothing is lost, so nothing is reported.
+TEST(CheckTest, OrdersTheSearchesHandleAreNotWarnings) {
+  const std::map<std::string, std::string> cases[] = {
+      {{"DXTAB8", "entry A01 1\nentry A01 2\n"}},  // male/female pair
+      {{"CCTAB", "row 1 0 10+5,12\n"}},          // an item inside the range before it
+      {{"CCTAB0", "row 1 10+5,12+10,12\n"}},     // ranges overlapping, equal values
+  };
+  for (const auto& sources : cases) {
+    const CheckReport report = CheckTableImages(testing::BuildImages(sources));
+    EXPECT_EQ(report.errors + report.warnings, 0) << sources.begin()->second << Describe(report);
   }
 }
 

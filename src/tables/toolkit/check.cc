@@ -105,11 +105,12 @@ void CheckFileForm(const TableInfo& t, const std::string& bytes, Findings* f) {
 
 // ---------------------------------------------------------------------------
 // Category-indexed tables of editions 8 and 9: tails must ascend within a
-// category (two equal tails make a male/female pair), because the search
-// stops at the first tail that is not below the code's.
+// category, because the search stops at the first tail that is not below the
+// code's. Two equal tails make a male/female pair in a diagnosis table; the
+// procedure search has no such pair and only ever returns the first entry.
 
 template <typename Table>
-void CheckTailOrder(std::string_view file, const Table& table, Findings* f) {
+void CheckTailOrder(std::string_view file, const Table& table, int entriesFound, Findings* f) {
   for (int c = 0; c < kCategorySlots; ++c) {
     const int start = table.categoryStart[static_cast<std::size_t>(c)];
     const int end = start + table.categoryCount[static_cast<std::size_t>(c)];
@@ -125,10 +126,13 @@ void CheckTailOrder(std::string_view file, const Table& table, Findings* f) {
                                      Trimmed(CodeText(c, prev).c_str())));
         break;
       }
-      if (same == 3) {
-        f->Warning(file, fmt::format(" entry {} ({}): a third entry of the code; only the first "
-                                     "two are ever found",
-                                     e, Trimmed(CodeText(c, tail).c_str())));
+      if (same > entriesFound) {
+        f->Warning(file, fmt::format(" entry {} ({}): {}", e, Trimmed(CodeText(c, tail).c_str()),
+                                     entriesFound == 2
+                                         ? "a third entry of the code; only the first two are "
+                                           "ever found"
+                                         : "a second entry of the code; only the first is ever "
+                                           "found"));
         break;
       }
     }
@@ -204,7 +208,8 @@ void CheckDatedRows(const DatedProcedureTable& t, Findings* f) {
 
 // ---------------------------------------------------------------------------
 // CC exclusion tables: the bisection needs ascending keys and the list walk
-// ascending items.
+// items in ascending order of their values (a range may reach over the items
+// after it; the walk stops only at an item whose value lies above the number).
 
 void CheckCcTable(std::string_view file, const CcExclusionTable& t, Findings* f) {
   std::size_t used = t.keyFirst.size();
@@ -222,18 +227,17 @@ void CheckCcTable(std::string_view file, const CcExclusionTable& t, Findings* f)
   }
   for (std::size_t i = 0; i < t.keyFirst.size(); ++i) {
     auto p = static_cast<std::size_t>(std::max<int>(t.listOffset[i], 0));
-    int previous = -1;
+    int previous = 0;
     for (int k = 0; k < t.listLength[i]; ++k) {
       const int value = ((t.listArea[p] & 0x7F) << 8) | t.listArea[p + 1];
-      const int length = (t.listArea[p] & 0x80) ? t.listArea[p + 2] : 0;
       p += (t.listArea[p] & 0x80) ? 3 : 2;
-      if (value <= previous) {
+      if (value < previous) {
         f->Warning(file, fmt::format(" row {}: list item {} does not lie above the item before; "
                                      "the walk stops early and misses it",
                                      i + 1, value));
         break;
       }
-      previous = value + length;
+      previous = value;
     }
   }
 }
@@ -482,10 +486,10 @@ CheckReport CheckTableImages(const TableImages& images, int findingCap) {
     return report;
   }
   const TableSet& set = **loaded;
-  CheckTailOrder("DXTAB8", set.diagnosis[0], &f);
-  CheckTailOrder("DXTAB9", set.diagnosis[1], &f);
-  CheckTailOrder("SGTAB8", set.procedure[0], &f);
-  CheckTailOrder("SGTAB9", set.procedure[1], &f);
+  CheckTailOrder("DXTAB8", set.diagnosis[0], 2, &f);
+  CheckTailOrder("DXTAB9", set.diagnosis[1], 2, &f);
+  CheckTailOrder("SGTAB8", set.procedure[0], 1, &f);
+  CheckTailOrder("SGTAB9", set.procedure[1], 1, &f);
   CheckDatedRows(set.datedProcedure, &f);
   CheckRuleDrgs(set, &f);
   static constexpr const char* kRefinedCc[kEditionCount] = {"RDRGCC8", "RDRGCC9", "RDRGCC0",
