@@ -174,6 +174,8 @@ TEST(RoundTripTest, DumpShowsRecordsWithoutPadding) {
 
   EXPECT_FALSE(DumpTableFile("DXTAB9", "short").ok());
   EXPECT_FALSE(DumpTableFile("NOTATABLE", "").ok());
+  // A source is not a table file, even when it is named after one.
+  EXPECT_FALSE(DumpTableFile("src/RDRGCC0.txt", "J189 0 0 1210 012\n").ok());
 }
 
 TEST(RoundTripTest, SourcesTravelThroughDirectories) {

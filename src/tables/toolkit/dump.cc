@@ -352,7 +352,11 @@ void DumpText(const TableInfo& t, std::string_view bytes, std::string* out) {
 Result<std::string> DumpTableFile(const std::string& name, std::string_view bytes) {
   using namespace toolkit;
   const std::optional<TableInfo> table = FindTable(name);
-  if (!table) return Status::Error(fmt::format("{}: not the name of a table", name));
+  // A source (NAME.txt) is no table file: only the bare table name is.
+  const std::string_view last = std::string_view(name).substr(name.find_last_of("/\\") + 1);
+  if (!table || last != table->name) {
+    return Status::Error(fmt::format("{}: not the name of a table", name));
+  }
   std::string out = fmt::format("# {}: {}\n", table->name, Describe(*table));
   if (!IsTextTable(table->kind)) {
     const std::size_t size = BinarySize(*table);
