@@ -5,6 +5,8 @@
 #   make test           build, then run the whole test suite
 #   make test SANITIZE=1   the same under AddressSanitizer and UBSan
 #   make bench          build and run the benchmarks
+#   make fuzz           build the libFuzzer targets with clang (ASan, UBSan) and
+#                       run each for FUZZ_SECONDS on a copy of its corpus
 
 BUILD    ?= build
 JOBS     ?= 2
@@ -24,7 +26,14 @@ endif
 DEBIAN_PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
                    libbenchmark-dev libcli11-dev libfmt-dev
 
-.PHONY: all deps configure build run test bench clean
+# Fuzzing: clang 14 with libFuzzer, AddressSanitizer and UBSan in build-fuzz.
+FUZZ_BUILD    ?= build-fuzz
+FUZZ_SECONDS  ?= 30
+FUZZ_CXX      ?= clang++
+FUZZ_TARGETS  := case_line table_file dxtab sgtab dgtab cctab rdrg table_source
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+
+.PHONY: all deps configure build run test bench clean fuzz fuzz-deps fuzz-build
 
 all: build
 
@@ -53,5 +62,36 @@ test: build
 bench: build
 	$(BUILD)/bench/tallow_bench
 
+fuzz-deps:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(DEBIAN_PACKAGES) $(FUZZ_PACKAGES)"
+
+fuzz-build: fuzz-deps
+	CXX=$(FUZZ_CXX) cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Debug -DTALLOW_LIBFUZZER=ON \
+	  -DTALLOW_SANITIZE=ON -DTALLOW_BUILD_TESTS=OFF -DTALLOW_BUILD_BENCH=OFF \
+	  "-DCMAKE_CXX_FLAGS=-O1 -fsanitize=fuzzer-no-link"
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_write_seeds $(addprefix fuzz_,$(FUZZ_TARGETS))
+
+# Each target runs on a fresh working copy of its committed and generated
+# seeds; a crash leaves its input in $(FUZZ_BUILD)/crashes/TARGET/ and fails.
+fuzz: fuzz-build
+	rm -rf $(FUZZ_BUILD)/seeds $(FUZZ_BUILD)/work $(FUZZ_BUILD)/crashes
+	$(FUZZ_BUILD)/fuzz/fuzz_write_seeds $(FUZZ_BUILD)/seeds data/demo
+	@failed=""; for t in $(FUZZ_TARGETS); do \
+	  work=$(FUZZ_BUILD)/work/$$t; crashes=$(FUZZ_BUILD)/crashes/$$t; \
+	  mkdir -p $$work $$crashes; \
+	  cp fuzz/corpus/$$t/* $$work/ 2>/dev/null || true; \
+	  cp $(FUZZ_BUILD)/seeds/$$t/* $$work/ 2>/dev/null || true; \
+	  echo "== fuzz_$$t: $(FUZZ_SECONDS) s on $$(ls $$work | wc -l) seeds"; \
+	  if $(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) \
+	       -print_final_stats=1 -artifact_prefix=$$crashes/ $$work \
+	       > $(FUZZ_BUILD)/work/$$t.log 2>&1; then \
+	    grep -E '^Done [0-9]+ runs' $(FUZZ_BUILD)/work/$$t.log || tail -n 3 $(FUZZ_BUILD)/work/$$t.log; \
+	  else \
+	    tail -n 40 $(FUZZ_BUILD)/work/$$t.log; failed="$$failed fuzz_$$t"; \
+	  fi; \
+	done; \
+	if [ -n "$$failed" ]; then echo "fuzz: crashes in$$failed (inputs in $(FUZZ_BUILD)/crashes)"; exit 1; fi; \
+	echo "fuzz: no crash"
+
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize $(FUZZ_BUILD)

@@ -80,4 +80,33 @@ void GroupSamples(const std::shared_ptr<const TableSet>& tables) {
   GroupText(tables, std::move(input));
 }
 
+const std::vector<TableFamily>& TableFamilies() {
+  static const std::vector<TableFamily> families = {
+      {"fuzz_dxtab", {"DXTAB8", "DXTAB9", "DXTAB0", "DXTAB1"}},
+      {"fuzz_sgtab", {"SGTAB8", "SGTAB9", "SGTAB0"}},
+      {"fuzz_dgtab", {"DGTAB", "DGTAB0"}},
+      {"fuzz_cctab", {"CCTAB0", "CCTAB1", "CCTAB"}},
+      {"fuzz_rdrg",
+       {"RDRGCC8", "RDRGCC9", "RDRGCC0", "RDRGCC1", "RDRGDRG", "RDRGCL", "RDRGNEO8", "RDRGNEO9",
+        "RDRGNEO0", "RDRGNEO1"}},
+  };
+  return families;
+}
+
+const TableFamily& FamilyOf(const char* target) {
+  for (const TableFamily& family : TableFamilies()) {
+    if (std::strcmp(family.target, target) == 0) return family;
+  }
+  std::abort();
+}
+
+void LoadFamilyFile(const TableFamily& family, const uint8_t* data, size_t size) {
+  if (size == 0) return;
+  TableImages images = SynthImages();
+  images[family.files[data[0] % family.files.size()]].assign(reinterpret_cast<const char*>(data) + 1,
+                                                             size - 1);
+  auto loaded = LoadTablesFromImages(images);
+  if (loaded.ok()) GroupSamples(*loaded);
+}
+
 }  // namespace tallow::fuzz

@@ -2,6 +2,8 @@
 // lines that reach every edition, grouped through the whole engine.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,5 +25,19 @@ void GroupText(const std::shared_ptr<const TableSet>& tables, std::string input)
 
 // Groups every sample case line with the given tables.
 void GroupSamples(const std::shared_ptr<const TableSet>& tables);
+
+// The table files fuzzed together by one target, named after the target
+// ("fuzz_dxtab" fuzzes the diagnosis files).
+struct TableFamily {
+  const char* target;
+  std::vector<const char*> files;
+};
+const std::vector<TableFamily>& TableFamilies();
+const TableFamily& FamilyOf(const char* target);  // aborts on an unknown target
+
+// One input of a family target: the first byte chooses the file (modulo the
+// number of files), the rest are its bytes. The file replaces its namesake in
+// the synthetic set; when the set loads, the sample cases are grouped with it.
+void LoadFamilyFile(const TableFamily& family, const uint8_t* data, size_t size);
 
 }  // namespace tallow::fuzz

@@ -1,11 +1,13 @@
 // Runs a fuzz target without libFuzzer: every input file named on the
-// command line once, and with --mutate N also N mutations of them made by a
+// command line once (a directory stands for the files in it, in name order), and with --mutate N also N mutations of them made by a
 // fixed pseudo-random sequence (byte flips, overwrites, truncations and
 // insertions), so the same command always tries the same inputs.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -56,6 +58,21 @@ std::string Mutate(std::string s, uint64_t& rng) {
   return s;
 }
 
+bool ReadInput(const std::string& path, std::vector<std::string>& inputs) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    std::fprintf(stderr, "cannot read %s\n", path.c_str());
+    return false;
+  }
+  std::string input;
+  char chunk[4096];
+  size_t n = 0;
+  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) input.append(chunk, n);
+  std::fclose(file);
+  inputs.push_back(std::move(input));
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -66,17 +83,19 @@ int main(int argc, char** argv) {
       mutations = std::strtol(argv[++i], nullptr, 10);
       continue;
     }
-    std::FILE* file = std::fopen(argv[i], "rb");
-    if (file == nullptr) {
-      std::fprintf(stderr, "cannot read %s\n", argv[i]);
-      return 2;
+    std::error_code ec;
+    if (std::filesystem::is_directory(argv[i], ec)) {
+      std::vector<std::string> paths;
+      for (const auto& entry : std::filesystem::directory_iterator(argv[i], ec)) {
+        if (entry.is_regular_file()) paths.push_back(entry.path().string());
+      }
+      std::sort(paths.begin(), paths.end());
+      for (const std::string& path : paths) {
+        if (!ReadInput(path, inputs)) return 2;
+      }
+      continue;
     }
-    std::string input;
-    char chunk[4096];
-    size_t n = 0;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) input.append(chunk, n);
-    std::fclose(file);
-    inputs.push_back(std::move(input));
+    if (!ReadInput(argv[i], inputs)) return 2;
   }
   if (inputs.empty()) inputs.emplace_back();
   for (const std::string& input : inputs) Run(input);
