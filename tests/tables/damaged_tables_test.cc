@@ -152,7 +152,16 @@ TEST(TruncatedTablesTest, CountedTextFilesCutAroundTheirLineCount) {
     const std::size_t lastEnd = full.find('\n', last);
     ASSERT_NE(lastEnd, std::string::npos) << name;
     const std::string lineFault = name + " line " + std::to_string(layout.lines) + ", columns ";
+    // Every column of a short record line; a few of a level matrix line.
+    std::vector<std::size_t> inside;
     for (std::size_t cut = last + 1; cut < lastEnd; ++cut) {
+      const std::size_t column = cut - last;
+      if (lastEnd - last <= 20 || column == 1 || column == (lastEnd - last) / 2 ||
+          cut + 1 == lastEnd) {
+        inside.push_back(cut);
+      }
+    }
+    for (std::size_t cut : inside) {
       const std::string message = LoadWith(name, full.substr(0, cut));
       EXPECT_TRUE(message.empty() || StartsWith(message, lineFault))
           << name << " cut at column " << cut - last << ": " << message;
