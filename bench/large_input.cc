@@ -1,0 +1,182 @@
+// Writes a large case file for the synthetic table set of a seed, for
+// checking that the batch runs in memory that does not grow with its input
+// (see bench/large_input.sh and the README).
+//
+//   tallow_large_input --seed N --lines COUNT OUT_FILE|-
+//
+// The lines are 214 characters: codes drawn from the set of the seed
+// (`tallow tables synth --seed N DIR` writes the same set), dates in every
+// edition, a few unknown codes and blank fields. The same arguments give the
+// same bytes. Lines are written as they are made; nothing is held.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tables/codes.h"
+#include "tables/loader.h"
+#include "tables/toolkit/toolkit.h"
+
+namespace tallow {
+namespace {
+
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {  // splitmix64
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  std::size_t Below(std::size_t n) { return static_cast<std::size_t>(Next() % n); }
+
+ private:
+  uint64_t state_;
+};
+
+struct Pools {
+  std::vector<std::string> diagnoses[kEditionCount];
+  std::vector<std::string> procedures[kEditionCount];
+};
+
+Pools PoolsOf(const TableSet& t) {
+  Pools pools;
+  for (int e = 0; e < kEditionCount; ++e) {
+    const DiagnosisTable& d = t.diagnosis[static_cast<std::size_t>(e)];
+    for (int c = 0; c < kCategorySlots; ++c) {
+      const int start = d.categoryStart[static_cast<std::size_t>(c)];
+      for (int i = 0; i < d.categoryCount[static_cast<std::size_t>(c)]; ++i) {
+        pools.diagnoses[e].push_back(CodeText(c, d.entryTail[static_cast<std::size_t>(start + i)]));
+      }
+    }
+  }
+  for (int e = 0; e < 2; ++e) {
+    const ProcedureTable& p = t.procedure[static_cast<std::size_t>(e)];
+    for (int c = 0; c < kCategorySlots; ++c) {
+      const int start = p.categoryStart[static_cast<std::size_t>(c)];
+      for (int i = 0; i < p.categoryCount[static_cast<std::size_t>(c)]; ++i) {
+        pools.procedures[e].push_back(CodeText(c, p.entryTail[static_cast<std::size_t>(start + i)]));
+      }
+    }
+  }
+  for (const RowCode& code : t.datedProcedure.codes) {
+    if (std::memchr(code.data(), '\0', code.size()) == nullptr) {
+      pools.procedures[2].emplace_back(code.data(), code.size());
+    }
+  }
+  pools.procedures[3] = pools.procedures[2];
+  for (auto& list : pools.diagnoses) {
+    if (list.empty()) list.emplace_back("Z33  ");
+  }
+  for (auto& list : pools.procedures) {
+    if (list.empty()) list.emplace_back("Q2950");
+  }
+  return pools;
+}
+
+// Case dates spread over the four editions (8, 9, 0, 1).
+constexpr const char* kDates[kEditionCount][3] = {
+    {"19980315", "19980815", "19990115"},
+    {"19990615", "20000615", "20010715"},
+    {"20020115", "20020615", "20021215"},
+    {"20030315", "20031015", "20050101"},
+};
+
+void Put(std::string& line, std::size_t at, const std::string& text) {
+  line.replace(at, text.size(), text);
+}
+
+// One case line of 214 characters (results positions blank).
+void MakeLine(Random& rng, const Pools& pools, long number, std::string& line) {
+  line.assign(214, ' ');
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "%08ld", number % 100000000);
+  Put(line, 0, buffer);
+  std::snprintf(buffer, sizeof buffer, "%02zu%02zu%02zu", rng.Below(100), 1 + rng.Below(12),
+                1 + rng.Below(28));
+  Put(line, 8, buffer);
+  line[14] = static_cast<char>('1' + rng.Below(4));
+  Put(line, 15, "000000");
+  const std::size_t edition = rng.Below(kEditionCount);
+  Put(line, 21, kDates[edition][rng.Below(3)]);
+  std::snprintf(buffer, sizeof buffer, "%3zu", rng.Below(10) == 0 ? rng.Below(400) : rng.Below(30));
+  Put(line, 29, buffer);
+  line[32] = static_cast<char>('0' + rng.Below(10));
+  const std::vector<std::string>& dx = pools.diagnoses[edition];
+  const std::vector<std::string>& px = pools.procedures[edition];
+  const std::size_t diagnoses = 1 + rng.Below(rng.Below(4) == 0 ? 10 : 4);
+  for (std::size_t i = 0; i < diagnoses; ++i) {
+    Put(line, 33 + 5 * i, rng.Below(50) == 0 ? std::string("X9999") : dx[rng.Below(dx.size())]);
+  }
+  const std::size_t procedures = rng.Below(3) == 0 ? rng.Below(8) : 0;
+  for (std::size_t i = 0; i < procedures; ++i) Put(line, 83 + 5 * i, px[rng.Below(px.size())]);
+  if (rng.Below(20) == 0) line[183] = "BSL"[rng.Below(3)];
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: tallow_large_input --seed N --lines COUNT OUT_FILE|-\n");
+  return 2;
+}
+
+int Run(int argc, char** argv) {
+  uint64_t seed = 1;
+  long lines = -1;
+  const char* outPath = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--seed" || arg == "--lines") && i + 1 < argc) {
+      char* end = nullptr;
+      errno = 0;
+      const unsigned long long value = std::strtoull(argv[++i], &end, 10);
+      if (errno != 0 || end == argv[i] || *end != '\0') return Usage();
+      if (arg == "--seed") {
+        seed = value;
+      } else {
+        lines = static_cast<long>(value);
+      }
+    } else if (outPath == nullptr && (arg == "-" || arg[0] != '-')) {
+      outPath = argv[i];
+    } else {
+      return Usage();
+    }
+  }
+  if (lines < 0 || outPath == nullptr) return Usage();
+
+  auto loaded = LoadTablesFromImages(SynthTables(seed));
+  if (!loaded.ok()) {
+    std::fprintf(stderr, "tallow_large_input: synthetic set %llu does not load: %s\n",
+                 static_cast<unsigned long long>(seed), loaded.message().c_str());
+    return 1;
+  }
+  const Pools pools = PoolsOf(**loaded);
+
+  const bool toStdout = std::strcmp(outPath, "-") == 0;
+  std::FILE* out = toStdout ? stdout : std::fopen(outPath, "wb");
+  if (out == nullptr) {
+    std::fprintf(stderr, "tallow_large_input: cannot open %s: %s\n", outPath, std::strerror(errno));
+    return 1;
+  }
+  Random rng(seed ^ 0x5DEECE66DULL);
+  std::string line;
+  bool ok = true;
+  for (long n = 0; n < lines && ok; ++n) {
+    MakeLine(rng, pools, n + 1, line);
+    line += '\n';
+    ok = std::fwrite(line.data(), 1, line.size(), out) == line.size();
+  }
+  ok = std::fflush(out) == 0 && ok;
+  if (!toStdout) ok = std::fclose(out) == 0 && ok;
+  if (!ok) {
+    std::fprintf(stderr, "tallow_large_input: cannot write %s\n", outPath);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace tallow
+
+int main(int argc, char** argv) { return tallow::Run(argc, argv); }
