@@ -521,6 +521,30 @@ const AcceptedDamage kAcceptedDamages[] = {
          });
        }
      }},
+    {"one code over many rows and entries, tails out of order",
+     [](TableImages& t) {
+       for (const char* name : {"RDRGCC8", "RDRGCC9", "RDRGCC0", "RDRGCC1"}) {
+         std::string first;
+         ForEachLine(t.at(name), [&first](std::string& line, int i) {
+           if (i == 0) first = line.substr(0, 5);
+           if (i < 400) PutColumn(line, 1, first);
+         });
+       }
+       std::string& dated = t.at("SGTAB0");
+       for (std::size_t r = 1; r < 800; ++r) dated.replace(5 * r, 5, dated, 0, 5);
+       const char* const names[4] = {"DXTAB8", "DXTAB9", "DXTAB0", "DXTAB1"};
+       for (const char* name : names) {
+         std::string& f = t.at(name);
+         for (std::size_t c = 0; c < 2600; ++c) {  // reverse the tails of every category
+           const auto count = static_cast<std::size_t>(static_cast<uint8_t>(f[3 * c]));
+           const auto start = static_cast<std::size_t>(
+               (static_cast<uint8_t>(f[3 * c + 1]) << 8) | static_cast<uint8_t>(f[3 * c + 2]));
+           for (std::size_t i = 0; i < count / 2; ++i) {
+             std::swap(f[7800 + 5 * (start + i)], f[7800 + 5 * (start + count - 1 - i)]);
+           }
+         }
+       }
+     }},
 };
 
 TEST(BatchPropertiesTest, TablesWithDamageTheLoaderAccepts) {
