@@ -17,6 +17,7 @@
 #include "app/batch.h"
 #include "grouper/grouper.h"
 #include "tables/loader.h"
+#include "tables/toolkit/code_pool.h"
 #include "tables/toolkit/toolkit.h"
 
 namespace tallow {
@@ -49,18 +50,9 @@ std::shared_ptr<const TableSet> Tables() {
 // Case lines with codes drawn from the synthetic tables: mostly known codes,
 // some blanks, dates spread over every edition.
 std::vector<std::string> MakeCaseLines(int count) {
-  const TableSet& t = *Tables();
-  std::vector<std::string> dx;
-  const DiagnosisTable& d = t.diagnosis[static_cast<int>(Edition::k1)];
-  for (int c = 0; c < kCategorySlots; ++c) {
-    for (int e = d.categoryStart[c]; e < d.categoryStart[c] + d.categoryCount[c]; ++e) {
-      dx.push_back(CodeText(c, d.entryTail[e]));
-    }
-  }
-  std::vector<std::string> px;
-  for (const RowCode& code : t.datedProcedure.codes) {
-    if (code[0] >= 'A' && code[0] <= 'Z') px.emplace_back(code.data(), 5);
-  }
+  const CodePool pool = CodesOf(*Tables());
+  const std::vector<std::string>& dx = pool.diagnoses[static_cast<int>(Edition::k1)];
+  const std::vector<std::string>& px = pool.procedures[static_cast<int>(Edition::k1)];
   if (dx.empty() || px.empty()) std::abort();
   static const char* const kDates[] = {"19980615", "19990715", "20000615", "20010115",
                                        "20010715", "20020615", "20030615", "20040101"};

@@ -17,6 +17,7 @@
 
 #include "tables/codes.h"
 #include "tables/loader.h"
+#include "tables/toolkit/code_pool.h"
 #include "tables/toolkit/toolkit.h"
 
 namespace tallow {
@@ -37,37 +38,9 @@ class Random {
   uint64_t state_;
 };
 
-struct Pools {
-  std::vector<std::string> diagnoses[kEditionCount];
-  std::vector<std::string> procedures[kEditionCount];
-};
-
-Pools PoolsOf(const TableSet& t) {
-  Pools pools;
-  for (int e = 0; e < kEditionCount; ++e) {
-    const DiagnosisTable& d = t.diagnosis[static_cast<std::size_t>(e)];
-    for (int c = 0; c < kCategorySlots; ++c) {
-      const int start = d.categoryStart[static_cast<std::size_t>(c)];
-      for (int i = 0; i < d.categoryCount[static_cast<std::size_t>(c)]; ++i) {
-        pools.diagnoses[e].push_back(CodeText(c, d.entryTail[static_cast<std::size_t>(start + i)]));
-      }
-    }
-  }
-  for (int e = 0; e < 2; ++e) {
-    const ProcedureTable& p = t.procedure[static_cast<std::size_t>(e)];
-    for (int c = 0; c < kCategorySlots; ++c) {
-      const int start = p.categoryStart[static_cast<std::size_t>(c)];
-      for (int i = 0; i < p.categoryCount[static_cast<std::size_t>(c)]; ++i) {
-        pools.procedures[e].push_back(CodeText(c, p.entryTail[static_cast<std::size_t>(start + i)]));
-      }
-    }
-  }
-  for (const RowCode& code : t.datedProcedure.codes) {
-    if (std::memchr(code.data(), '\0', code.size()) == nullptr) {
-      pools.procedures[2].emplace_back(code.data(), code.size());
-    }
-  }
-  pools.procedures[3] = pools.procedures[2];
+// The codes of the set, with a stand-in for an edition that has none.
+CodePool PoolsOf(const TableSet& t) {
+  CodePool pools = CodesOf(t);
   for (auto& list : pools.diagnoses) {
     if (list.empty()) list.emplace_back("Z33  ");
   }
@@ -90,7 +63,7 @@ void Put(std::string& line, std::size_t at, const std::string& text) {
 }
 
 // One case line of 214 characters (results positions blank).
-void MakeLine(Random& rng, const Pools& pools, long number, std::string& line) {
+void MakeLine(Random& rng, const CodePool& pools, long number, std::string& line) {
   line.assign(214, ' ');
   char buffer[16];
   std::snprintf(buffer, sizeof buffer, "%08ld", number % 100000000);
@@ -151,7 +124,7 @@ int Run(int argc, char** argv) {
                  static_cast<unsigned long long>(seed), loaded.message().c_str());
     return 1;
   }
-  const Pools pools = PoolsOf(**loaded);
+  const CodePool pools = PoolsOf(**loaded);
 
   const bool toStdout = std::strcmp(outPath, "-") == 0;
   std::FILE* out = toStdout ? stdout : std::fopen(outPath, "wb");

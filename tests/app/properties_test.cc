@@ -24,6 +24,7 @@
 #include "app/batch.h"
 #include "tables/codes.h"
 #include "tables/loader.h"
+#include "tables/toolkit/code_pool.h"
 #include "tables/toolkit/toolkit.h"
 
 namespace tallow::app {
@@ -49,37 +50,10 @@ class Random {
   uint64_t state_;
 };
 
-// The codes of a table set, per edition: diagnoses and procedures.
-struct CodePool {
-  std::vector<std::string> diagnoses[kEditionCount];
-  std::vector<std::string> procedures[kEditionCount];
-};
-
+// The codes of a table set, per edition, with the codes the program's own
+// lists name.
 CodePool PoolOf(const TableSet& t) {
-  CodePool pool;
-  for (int e = 0; e < kEditionCount; ++e) {
-    const DiagnosisTable& d = t.diagnosis[static_cast<std::size_t>(e)];
-    for (int c = 0; c < kCategorySlots; ++c) {
-      const int start = d.categoryStart[static_cast<std::size_t>(c)];
-      for (int i = 0; i < d.categoryCount[static_cast<std::size_t>(c)]; ++i) {
-        pool.diagnoses[e].push_back(CodeText(c, d.entryTail[static_cast<std::size_t>(start + i)]));
-      }
-    }
-  }
-  for (int e = 0; e < 2; ++e) {
-    const ProcedureTable& p = t.procedure[static_cast<std::size_t>(e)];
-    for (int c = 0; c < kCategorySlots; ++c) {
-      const int start = p.categoryStart[static_cast<std::size_t>(c)];
-      for (int i = 0; i < p.categoryCount[static_cast<std::size_t>(c)]; ++i) {
-        pool.procedures[e].push_back(CodeText(c, p.entryTail[static_cast<std::size_t>(start + i)]));
-      }
-    }
-  }
-  for (const RowCode& code : t.datedProcedure.codes) {
-    if (std::memchr(code.data(), '\0', code.size()) != nullptr) continue;
-    pool.procedures[2].emplace_back(code.data(), code.size());
-  }
-  pool.procedures[3] = pool.procedures[2];
+  CodePool pool = CodesOf(t);
   for (auto& list : pool.procedures) {
     // Codes the program's own lists name.
     for (const char* fixed : {"R4380", "M0101", "S5113", "Q2950", "O800 "}) list.emplace_back(fixed);
