@@ -20,14 +20,13 @@
 #include "tables/toolkit/code_pool.h"
 #include "tables/toolkit/toolkit.h"
 
+#include "tables/toolkit/split_mix.h"
+
 namespace tallow {
 namespace {
 
 uint64_t Next(uint64_t& state) {  // splitmix64
-  uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-  return z ^ (z >> 31);
+  return tallow::SplitMix64(state);
 }
 
 const TableImages& Images() {

@@ -19,6 +19,7 @@
 #include "tables/loader.h"
 #include "tables/toolkit/code_pool.h"
 #include "tables/toolkit/toolkit.h"
+#include "tables/toolkit/split_mix.h"
 
 namespace tallow {
 namespace {
@@ -27,10 +28,7 @@ class Random {
  public:
   explicit Random(uint64_t seed) : state_(seed) {}
   uint64_t Next() {  // splitmix64
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
+    return SplitMix64(state_);
   }
   std::size_t Below(std::size_t n) { return static_cast<std::size_t>(Next() % n); }
 

@@ -12,15 +12,14 @@
 #include <utility>
 #include <vector>
 
+#include "tables/toolkit/split_mix.h"
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
 namespace {
 
 uint64_t Next(uint64_t& state) {  // splitmix64
-  uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-  return z ^ (z >> 31);
+  return tallow::SplitMix64(state);
 }
 
 void Run(const std::string& input) {

@@ -19,6 +19,7 @@
 
 #include "tables/toolkit/source_format.h"
 #include "tables/toolkit/toolkit.h"
+#include "tables/toolkit/split_mix.h"
 
 namespace tallow {
 
@@ -30,10 +31,7 @@ class Random {
  public:
   explicit Random(uint64_t seed) : state_(seed) {}
   uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
+    return SplitMix64(state_);
   }
   // 0 .. n - 1 (n >= 1).
   int Below(int n) { return static_cast<int>(Next() % static_cast<uint64_t>(n)); }
