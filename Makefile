@@ -24,7 +24,8 @@ ifeq ($(WERROR),1)
 endif
 
 DEBIAN_PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
-                   libbenchmark-dev libcli11-dev libfmt-dev time
+                   libbenchmark-dev libcli11-dev libfmt-dev libssl-dev \
+                   nlohmann-json3-dev time
 
 # Fuzzing: clang 14 with libFuzzer, AddressSanitizer and UBSan in build-fuzz.
 FUZZ_BUILD    ?= build-fuzz

@@ -1,13 +1,33 @@
 #include "app/batch.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <iterator>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <variant>
+#include <vector>
 
 #include "app/case_line.h"
+#include "app/interrupt.h"
+#include "app/line_input.h"
+#include "app/output_file.h"
 #include "app/platform.h"
+#include "app/summary.h"
 #include "grouper/grouper.h"
+#include "tables/identity.h"
 #include "tables/loader.h"
 
 namespace tallow::app {
@@ -15,7 +35,10 @@ namespace {
 
 // The batch decides and finalises every case.
 constexpr int kGroupFlags = GroupFlagDecide | GroupFlagFinalise;
-constexpr size_t kOutputBufferBytes = 1 << 16;
+// Per-line messages of one kind: the first ones are shown, the rest counted.
+constexpr int kMessageCap = 20;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+constexpr int kUngroupableMdc = 24;
 
 std::string DisplayName(const std::string& path, const char* standardName) {
   return path == "-" ? std::string(standardName) : path;
@@ -32,26 +55,181 @@ const char* RefusalText(int result) {
   }
 }
 
-// A stream the batch opened itself is closed on every path; standard input
-// and output are left open.
-struct OwnedStream {
-  std::FILE* stream = nullptr;
-  bool owned = false;
-  OwnedStream() = default;
-  OwnedStream(const OwnedStream&) = delete;
-  OwnedStream& operator=(const OwnedStream&) = delete;
-  ~OwnedStream() {
-    if (owned && stream != nullptr) std::fclose(stream);
+std::string Plural(int64_t n, const char* one, const char* many) {
+  return fmt::format("{} {}", n, n == 1 ? one : many);
+}
+
+// Line numbers (and a position in the line) of one kind of per-line note:
+// the first kMessageCap are kept, all are counted.
+struct NoteList {
+  struct Note {
+    int64_t line = 0;
+    int64_t position = 0;
+  };
+  std::array<Note, kMessageCap> first{};
+  int64_t count = 0;
+
+  void Add(int64_t line, int64_t position) {
+    if (count < kMessageCap) first[static_cast<std::size_t>(count)] = {line, position};
+    ++count;
   }
-  // Flushes, and closes an owned stream; false when either reports an error.
-  bool Finish() {
-    bool good = std::fflush(stream) == 0 && !std::ferror(stream);
-    if (owned) {
-      good = std::fclose(stream) == 0 && good;
-      stream = nullptr;
+  int64_t shown() const { return std::min<int64_t>(count, kMessageCap); }
+  void Merge(const NoteList& other) {
+    const int64_t before = count;
+    for (int64_t i = 0; i < other.shown(); ++i) Add(other.first[i].line, other.first[i].position);
+    count = before + other.count;
+  }
+};
+
+// One block on its way through the run: the lines read, the bytes to write
+// and what grouping them found.
+struct BlockWork {
+  BlockWork(std::size_t bytes, std::size_t pieces) : input(bytes, pieces) {
+    // Room for the results of every line, so that the buffer does not grow
+    // while cases are grouped.
+    out.reserve(bytes * 3);
+  }
+  BlockWork(const BlockWork&) = delete;
+  BlockWork& operator=(const BlockWork&) = delete;
+
+  void Reset() {
+    out.clear();
+    counts = RunCounts{};
+    shortLines.count = 0;
+    nulLines.count = 0;
+    continuationNul = false;
+    lastNulLine = 0;
+    lastLine = 0;
+    refusedLine = 0;
+    refusedResult = 0;
+  }
+
+  InputBlock input;
+  BlockReader::Status readStatus = BlockReader::Status::kBlock;
+  uint64_t sequence = 0;
+  fmt::memory_buffer out;
+  RunCounts counts;
+  NoteList shortLines;
+  NoteList nulLines;
+  bool continuationNul = false;  ///< the block's first piece continues a line and holds a NUL
+  int64_t lastNulLine = 0;
+  int64_t lastLine = 0;  ///< the last line handled in the block, 0 when none
+  int64_t refusedLine = 0;
+  int refusedResult = 0;
+};
+
+void AppendEnding(fmt::memory_buffer& out, OutputEnding ending) {
+  if (ending == OutputEnding::kLf) {
+    out.push_back('\n');
+  } else if (ending == OutputEnding::kCrLf) {
+    out.append(std::string_view("\r\n"));
+  }
+}
+
+bool IsSpecial8MM000(int32_t code) { return code >= 800000 && code < 900000 && code % 1000 == 0; }
+
+// Groups the lines of blocks: one Grouper, one line buffer and one request,
+// bound to each other once.
+class Worker {
+ public:
+  Worker(const std::shared_ptr<const TableSet>& tables, const BatchOptions& options)
+      : grouper_(std::make_unique<Grouper>(tables)), line_(std::make_unique<CaseLine>()),
+        options_(options) {
+    BindRequest(request_, *line_);
+    grouper_->SetCaseFields(line_->data() + kCaseIdentifierPos, line_->data() + kCaseDatePos,
+                            line_->data() + kSurgeryModifiersPos);
+  }
+
+  void Process(BlockWork& work) {
+    work.Reset();
+    const InputBlock& in = work.input;
+    const bool jsonl = options_.format == OutputFormat::kJsonl;
+    fmt::memory_buffer& out = work.out;
+    if (in.byteOrderMark && !jsonl) out.append(std::string_view(kByteOrderMark));
+
+    int64_t line = in.firstLine - 1;
+    for (std::size_t i = 0; i < in.pieces.size(); ++i) {
+      const LinePiece& piece = in.pieces[i];
+      const char* text = in.text.data() + piece.offset;
+      const std::size_t length = piece.length;
+      const void* nul = std::memchr(text, '\0', length);
+      if (piece.continuation) {
+        line = in.firstLine;  // only a block's first piece continues a line
+        if (nul != nullptr) work.continuationNul = true;
+        if (!jsonl) {
+          out.append(text, text + length);
+          AppendEnding(out, piece.ending);
+        }
+        work.lastLine = line;
+        continue;
+      }
+      ++line;
+      if (nul != nullptr) {
+        work.nulLines.Add(line, static_cast<const char*>(nul) - text);
+        work.lastNulLine = line;
+      }
+      if (length < static_cast<std::size_t>(kGroupedLineMinimum) && !options_.pad) {
+        work.shortLines.Add(line, static_cast<int64_t>(length));
+        ++work.counts.withoutResults;
+        if (jsonl) {
+          const std::string reason = fmt::format(
+              "a line of {} characters, shorter than {}: written without results", length,
+              kGroupedLineMinimum);
+          AppendJsonError(out, line, reason.c_str());
+          out.push_back('\n');
+        } else {
+          out.append(text, text + length);
+          AppendEnding(out, piece.ending);
+        }
+        work.lastLine = line;
+        continue;
+      }
+
+      line_->Assign(text, length, options_.pad);
+      const char* fields = line_->data();
+      grouper_->SelectEdition(fields + kCaseDatePos);
+      PrepareRequest(request_, *line_);
+      grouper_->mutableState().diagnosisLevels.fill('0');
+      const int result = grouper_->GroupCase(request_, kGroupFlags);
+      if (result != 0) {
+        if (jsonl) {
+          AppendJsonError(out, line, RefusalText(result));
+          out.push_back('\n');
+        }
+        work.refusedLine = line;
+        work.refusedResult = result;
+        return;
+      }
+      StoreResults(request_, kGroupFlags, *line_);
+      StoreLevels(grouper_->state().diagnosisLevels.data(), *line_);
+
+      RunCounts& c = work.counts;
+      ++c.grouped;
+      ++c.byEdition[static_cast<std::size_t>(grouper_->state().active.edition)];
+      if (request_.mdc == kUngroupableMdc) ++c.ungroupable;
+      if (request_.groupCode == 0) ++c.groupCodeZero;
+      if (request_.groupCode == 470000) ++c.groupCode470000;
+      if (IsSpecial8MM000(request_.groupCode)) ++c.groupCode8MM000;
+
+      if (jsonl) {
+        AppendJsonRecord(out, line, request_, grouper_->state().diagnosisLevels.data());
+        out.push_back('\n');
+      } else {
+        out.append(fields, fields + kResultsEnd);
+        if (length > static_cast<std::size_t>(kResultsEnd)) {
+          out.append(text + kResultsEnd, text + length);
+        }
+        AppendEnding(out, piece.ending);
+      }
+      work.lastLine = line;
     }
-    return good;
   }
+
+ private:
+  std::unique_ptr<Grouper> grouper_;
+  std::unique_ptr<CaseLine> line_;
+  GroupRequest request_;
+  const BatchOptions& options_;
 };
 
 // The progress line: percent of the input read and cases per second,
@@ -66,7 +244,7 @@ class Progress {
         last_(start_) {}
 
   void Tick(uint64_t bytesRead, int64_t cases) {
-    if (err_ == nullptr || cases % 64 != 0) return;
+    if (err_ == nullptr) return;
     const Clock::time_point now = Clock::now();
     if (now - last_ < std::chrono::milliseconds(250)) return;
     last_ = now;
@@ -83,6 +261,7 @@ class Progress {
     if (drawn_) {
       std::fputs("\r\x1b[K", err_);
       std::fflush(err_);
+      drawn_ = false;
     }
   }
 
@@ -94,133 +273,385 @@ class Progress {
   bool drawn_ = false;
 };
 
-struct Streams {
-  std::FILE* in;
-  std::FILE* out;
-  std::string inName;
-  std::string outName;
+// Takes the grouped blocks in input order: writes them and adds up what
+// they found. Stops at the first refused case or write error.
+class Merger {
+ public:
+  Merger(OutputFile& out, Progress& progress) : out_(out), progress_(progress) {}
+
+  // False when the run must stop after this block.
+  bool Take(const BlockWork& w) {
+    if (w.out.size() > 0 && !out_.Write(w.out.data(), w.out.size())) {
+      writeFailed = true;
+      writeError = out_.errorNumber();
+      writeLine = w.input.firstLine;
+      return false;
+    }
+    const RunCounts& c = w.counts;
+    counts.grouped += c.grouped;
+    counts.withoutResults += c.withoutResults;
+    counts.ungroupable += c.ungroupable;
+    counts.groupCodeZero += c.groupCodeZero;
+    counts.groupCode470000 += c.groupCode470000;
+    counts.groupCode8MM000 += c.groupCode8MM000;
+    for (std::size_t e = 0; e < counts.byEdition.size(); ++e) counts.byEdition[e] += c.byEdition[e];
+    shortLines.Merge(w.shortLines);
+    // A long line is counted once however many of its pieces hold a NUL.
+    if (w.continuationNul && lastNulLine != w.input.firstLine) {
+      nulLines.Add(w.input.firstLine, -1);
+      lastNulLine = w.input.firstLine;
+    }
+    nulLines.Merge(w.nulLines);
+    if (w.nulLines.count > 0) lastNulLine = w.lastNulLine;
+    if (w.lastLine > 0) counts.lines = w.lastLine;
+    if (w.refusedLine != 0) {
+      refusedLine = w.refusedLine;
+      refusedResult = w.refusedResult;
+      counts.lines = w.refusedLine;
+      return false;
+    }
+    progress_.Tick(w.input.inputEnd, counts.lines);
+    return true;
+  }
+
+  RunCounts counts;
+  NoteList shortLines;
+  NoteList nulLines;
+  int64_t lastNulLine = 0;
+  bool writeFailed = false;
+  int writeError = 0;
+  int64_t writeLine = 0;
+  int64_t refusedLine = 0;
+  int refusedResult = 0;
+
+ private:
+  OutputFile& out_;
+  Progress& progress_;
 };
 
-// After the empty line at `lineNumber`: reads the rest of the input and
-// reports the non-empty lines that were left ungrouped.
-int ReportLinesAfterEndMark(LineReader& reader, CaseLine& line, int64_t lineNumber,
-                            const Streams& streams, const BatchOptions& options) {
-  int64_t ungrouped = 0;
-  int64_t current = lineNumber;
+// How the reading ended.
+struct ReadEnd {
+  BlockReader::Status status = BlockReader::Status::kEnd;
+  int64_t line = 0;  ///< the line of a read error or an interrupt
+};
+
+std::size_t BlockBytes(const BatchOptions& options) {
+  return options.blockBytes > 0 ? options.blockBytes : kDefaultBlockBytes;
+}
+
+ReadEnd RunOneWorker(const std::shared_ptr<const TableSet>& tables, BlockReader& reader,
+                     Merger& merger, const BatchOptions& options) {
+  BlockWork work(BlockBytes(options), kDefaultBlockPieces);
+  Worker worker(tables, options);
   for (;;) {
-    const LineReader::Status status = reader.ReadCaseLine(line);
-    if (status == LineReader::Status::kEnd) break;
-    ++current;
-    if (status == LineReader::Status::kError) {
-      std::fprintf(options.err, "tallow: read error in %s at line %lld: %s\n",
-                   streams.inName.c_str(), static_cast<long long>(current),
-                   std::strerror(reader.errorNumber()));
-      return kExitRead;
-    }
-    if (line.length() > 0) ++ungrouped;
+    const BlockReader::Status status = reader.Next(work.input);
+    worker.Process(work);
+    if (!merger.Take(work)) return {BlockReader::Status::kEnd, 0};
+    if (status != BlockReader::Status::kBlock) return {status, reader.lineNumber() + 1};
   }
-  if (ungrouped == 0) return kExitOk;
-  std::fprintf(options.err,
-               "tallow: %s line %lld is empty and ends the input; %lld non-empty line%s after it "
-               "%s not grouped\n",
-               streams.inName.c_str(), static_cast<long long>(lineNumber),
-               static_cast<long long>(ungrouped), ungrouped == 1 ? "" : "s",
-               ungrouped == 1 ? "was" : "were");
-  return kExitUngrouped;
 }
 
-int ReportWriteError(const Streams& streams, const BatchOptions& options, int64_t lineNumber) {
-  std::fprintf(options.err, "tallow: write error on %s at line %lld: %s\n",
-               streams.outName.c_str(), static_cast<long long>(lineNumber),
-               std::strerror(errno != 0 ? errno : EIO));
-  return kExitWrite;
+// Blocks go round: free -> read (this thread) -> grouped (workers) -> written
+// in order (writer thread) -> free. The pool is fixed, so memory does not
+// grow with the input; at most `pool` blocks are on their way, so block
+// `sequence` has a slot of its own among them.
+class Pipeline {
+ public:
+  Pipeline(const std::shared_ptr<const TableSet>& tables, const BatchOptions& options,
+           int workers)
+      : options_(options) {
+    const std::size_t pool = static_cast<std::size_t>(2 * workers + 2);
+    for (std::size_t i = 0; i < pool; ++i) {
+      blocks_.push_back(std::make_unique<BlockWork>(BlockBytes(options), kDefaultBlockPieces));
+      free_.push_back(blocks_.back().get());
+    }
+    queue_.assign(pool, nullptr);
+    done_.assign(pool, nullptr);
+    for (int i = 0; i < workers; ++i) workers_.push_back(std::make_unique<Worker>(tables, options));
+  }
+
+  ReadEnd Run(BlockReader& reader, Merger& merger, const std::atomic<bool>* interrupted) {
+    std::vector<std::thread> threads;
+    {
+      // Signals go to this thread, the reader, whose reads they cut short.
+      sigset_t all, previous;
+      sigfillset(&all);
+      pthread_sigmask(SIG_BLOCK, &all, &previous);
+      for (auto& worker : workers_) threads.emplace_back([this, &worker] { WorkLoop(*worker); });
+      threads.emplace_back([this, &merger] { WriteLoop(merger); });
+      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    ReadEnd end;
+    uint64_t sequence = 0;
+    for (;;) {
+      BlockWork* w = TakeFree(interrupted);
+      if (w == nullptr) {
+        end = {interrupted != nullptr && interrupted->load() ? BlockReader::Status::kInterrupted
+                                                              : BlockReader::Status::kEnd,
+               reader.lineNumber() + 1};
+        break;
+      }
+      const BlockReader::Status status = reader.Next(w->input);
+      w->readStatus = status;
+      w->sequence = sequence++;
+      Push(w);
+      if (status != BlockReader::Status::kBlock) {
+        end = {status, reader.lineNumber() + 1};
+        break;
+      }
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      total_ = sequence;
+      closed_ = true;
+    }
+    queueCv_.notify_all();
+    doneCv_.notify_all();
+    if (end.status == BlockReader::Status::kInterrupted) stop_.store(true);
+    for (std::thread& t : threads) t.join();
+    return end;
+  }
+
+ private:
+  BlockWork* TakeFree(const std::atomic<bool>* interrupted) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      if (stop_.load() || (interrupted != nullptr && interrupted->load())) return nullptr;
+      if (!free_.empty()) {
+        BlockWork* w = free_.back();
+        free_.pop_back();
+        return w;
+      }
+      freeCv_.wait_for(lock, std::chrono::milliseconds(50));
+    }
+  }
+
+  void Push(BlockWork* w) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_[(queueHead_ + queueSize_) % queue_.size()] = w;
+      ++queueSize_;
+    }
+    queueCv_.notify_one();
+  }
+
+  void WorkLoop(Worker& worker) {
+    for (;;) {
+      BlockWork* w = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        queueCv_.wait(lock, [this] { return queueSize_ > 0 || closed_; });
+        if (queueSize_ == 0) return;
+        w = queue_[queueHead_];
+        queueHead_ = (queueHead_ + 1) % queue_.size();
+        --queueSize_;
+      }
+      if (!stop_.load()) worker.Process(*w);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_[w->sequence % done_.size()] = w;
+      }
+      doneCv_.notify_all();
+    }
+  }
+
+  void WriteLoop(Merger& merger) {
+    for (uint64_t next = 0;; ++next) {
+      BlockWork* w = nullptr;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const std::size_t slot = next % done_.size();
+        doneCv_.wait(lock, [&] { return done_[slot] != nullptr || (closed_ && next >= total_); });
+        if (done_[slot] == nullptr) return;
+        w = done_[slot];
+        done_[slot] = nullptr;
+      }
+      if (!stop_.load() && !merger.Take(*w)) stop_.store(true);
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        free_.push_back(w);
+      }
+      freeCv_.notify_one();
+    }
+  }
+
+  const BatchOptions& options_;
+  std::vector<std::unique_ptr<BlockWork>> blocks_;
+  std::vector<std::unique_ptr<Worker>> workers_;
+  std::mutex mutex_;
+  std::condition_variable freeCv_, queueCv_, doneCv_;
+  std::vector<BlockWork*> free_;
+  std::vector<BlockWork*> queue_;  ///< a ring of blocks read, waiting for a worker
+  std::size_t queueHead_ = 0;
+  std::size_t queueSize_ = 0;
+  std::vector<BlockWork*> done_;  ///< grouped blocks by sequence modulo the pool
+  uint64_t total_ = 0;
+  bool closed_ = false;
+  std::atomic<bool> stop_{false};
+};
+
+std::string LineList(const NoteList& notes) {
+  std::string text;
+  for (int64_t i = 0; i < notes.shown(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(notes.first[static_cast<std::size_t>(i)].line);
+  }
+  if (notes.count > notes.shown()) text += ", ...";
+  return text;
 }
 
-// The case loop: one line in memory at a time, nothing allocated per case.
+struct Streams {
+  std::variant<int, std::FILE*> in;
+  OutputFile* out = nullptr;
+  std::string inName;
+};
+
+// What a run found besides its counts, for the exit status and the messages.
+struct RunEnd {
+  bool interrupted = false;
+  int64_t interruptLine = 0;
+  bool readFailed = false;
+  int readError = 0;
+  int64_t readLine = 0;
+  bool writeFailed = false;
+  int writeError = 0;
+  int64_t writeLine = 0;
+  int64_t refusedLine = 0;
+  int refusedResult = 0;
+};
+
 int GroupLines(const std::shared_ptr<const TableSet>& tables, const Streams& streams,
-               const BatchOptions& options) {
-  const auto line = std::make_unique<CaseLine>();
-  const auto grouper = std::make_unique<Grouper>(tables);
-  GroupRequest request;
-  BindRequest(request, *line);
-  grouper->SetCaseFields(line->data() + kCaseIdentifierPos, line->data() + kCaseDatePos,
-                         line->data() + kSurgeryModifiersPos);
+               const BatchOptions& options, const InterruptWatch* watch, RunCounts* countsOut,
+               RunEnd* endOut) {
+  std::FILE* err = options.err;
+  const int inFd = std::holds_alternative<int>(streams.in) ? std::get<int>(streams.in) : -1;
+  BlockReader reader = inFd >= 0 ? BlockReader(inFd, watch != nullptr ? watch->flag() : nullptr)
+                                 : BlockReader(std::get<std::FILE*>(streams.in));
+  const bool showProgress = options.progress && IsTerminal(err);
+  struct stat info {};
+  const int64_t inputSize =
+      showProgress && inFd >= 0 && ::fstat(inFd, &info) == 0 && S_ISREG(info.st_mode)
+          ? info.st_size
+          : 0;
+  Progress progress(showProgress ? err : nullptr, inputSize);
+  Merger merger(*streams.out, progress);
 
-  const bool jsonl = options.format == OutputFormat::kJsonl;
-  fmt::memory_buffer json;
-  LineReader reader(streams.in);
-  const bool showProgress = options.progress && IsTerminal(options.err);
-  Progress progress(showProgress ? options.err : nullptr,
-                    showProgress ? RegularFileSize(streams.in) : 0);
-
-  int64_t lineNumber = 0;
-  for (;;) {
-    const LineReader::Status status = reader.ReadCaseLine(*line);
-    if (status == LineReader::Status::kEnd) break;
-    ++lineNumber;
-    if (status == LineReader::Status::kError) {
-      progress.Finish();
-      std::fprintf(options.err, "tallow: read error in %s at line %lld: %s\n",
-                   streams.inName.c_str(), static_cast<long long>(lineNumber),
-                   std::strerror(reader.errorNumber()));
-      return kExitRead;
-    }
-    if (line->length() == 0) {
-      progress.Finish();
-      return ReportLinesAfterEndMark(reader, *line, lineNumber, streams, options);
-    }
-
-    grouper->SelectEdition(line->data() + kCaseDatePos);
-    PrepareRequest(request, *line);
-    grouper->mutableState().diagnosisLevels.fill('0');
-    const int result = grouper->GroupCase(request, kGroupFlags);
-    if (result != 0) {
-      progress.Finish();
-      if (jsonl) {
-        json.clear();
-        AppendJsonError(json, lineNumber, RefusalText(result));
-        json.push_back('\n');
-        if (std::fwrite(json.data(), 1, json.size(), streams.out) != json.size()) {
-          return ReportWriteError(streams, options, lineNumber);
-        }
-      }
-      std::fprintf(options.err,
-                   "tallow: %s line %lld: the grouper refused the case (%d: %s); the batch "
-                   "stops, %lld line%s written before it\n",
-                   streams.inName.c_str(), static_cast<long long>(lineNumber), result,
-                   RefusalText(result), static_cast<long long>(lineNumber - 1),
-                   lineNumber - 1 == 1 ? "" : "s");
-      return kExitGrouping;
-    }
-    StoreResults(request, kGroupFlags, *line);
-    StoreLevels(grouper->state().diagnosisLevels.data(), *line);
-
-    if (jsonl) {
-      json.clear();
-      AppendJsonRecord(json, lineNumber, request, grouper->state().diagnosisLevels.data());
-      json.push_back('\n');
-      if (std::fwrite(json.data(), 1, json.size(), streams.out) != json.size()) {
-        progress.Finish();
-        return ReportWriteError(streams, options, lineNumber);
-      }
-    } else {
-      if (!line->Write(streams.out)) {
-        progress.Finish();
-        return ReportWriteError(streams, options, lineNumber);
-      }
-      const int64_t written = line->OutputLength();
-      if (written < line->length()) {
-        std::fprintf(options.err,
-                     "tallow: %s line %lld: a NUL character at position %lld ends the output "
-                     "line; %lld of %lld characters written\n",
-                     streams.inName.c_str(), static_cast<long long>(lineNumber),
-                     static_cast<long long>(written), static_cast<long long>(written),
-                     static_cast<long long>(line->length()));
-      }
-    }
-    progress.Tick(reader.bytesRead(), lineNumber);
+  const int workers = WorkerCount(options.jobs);
+  ReadEnd end;
+  if (workers <= 1) {
+    end = RunOneWorker(tables, reader, merger, options);
+  } else {
+    Pipeline pipeline(tables, options, workers);
+    end = pipeline.Run(reader, merger, watch != nullptr ? watch->flag() : nullptr);
   }
   progress.Finish();
+
+  RunEnd runEnd;
+  RunCounts& counts = merger.counts;
+  counts.nulLines = merger.nulLines.count;
+  const bool stopped = merger.writeFailed || merger.refusedLine != 0;
+  if (end.status == BlockReader::Status::kInterrupted && !stopped) {
+    runEnd.interrupted = true;
+    runEnd.interruptLine = counts.lines + 1;
+  } else if (end.status == BlockReader::Status::kError && !stopped) {
+    runEnd.readFailed = true;
+    runEnd.readError = reader.errorNumber();
+    runEnd.readLine = end.line;
+  } else if (end.status == BlockReader::Status::kEndMark && !stopped) {
+    counts.endMarkLine = reader.endMarkLine();
+    const BlockReader::Status rest = reader.CountLinesAfterEndMark(&counts.linesAfterEndMark);
+    if (rest == BlockReader::Status::kInterrupted) {
+      runEnd.interrupted = true;
+      runEnd.interruptLine = reader.lineNumber() + 1;
+    } else if (rest == BlockReader::Status::kError) {
+      runEnd.readFailed = true;
+      runEnd.readError = reader.errorNumber();
+      runEnd.readLine = reader.lineNumber();
+    }
+  }
+  if (watch != nullptr && watch->interrupted() && !runEnd.interrupted) {
+    // A signal that came after the last read still stops the run.
+    runEnd.interrupted = true;
+    runEnd.interruptLine = counts.lines + 1;
+  }
+  runEnd.writeFailed = merger.writeFailed;
+  runEnd.writeError = merger.writeError;
+  runEnd.writeLine = merger.writeLine;
+  runEnd.refusedLine = merger.refusedLine;
+  runEnd.refusedResult = merger.refusedResult;
+
+  // Messages, the most useful first.
+  if (reader.carriageReturnsOnly()) {
+    std::fprintf(err,
+                 "tallow: %s has carriage returns but no line feed in its first 64 KiB: it is "
+                 "read as one line (convert its line ends to LF or CRLF)\n",
+                 streams.inName.c_str());
+  }
+  if (runEnd.refusedLine != 0) {
+    std::fprintf(err,
+                 "tallow: %s line %lld: the grouper refused the case (%d: %s); the batch "
+                 "stops, %s written before it\n",
+                 streams.inName.c_str(), static_cast<long long>(runEnd.refusedLine),
+                 runEnd.refusedResult, RefusalText(runEnd.refusedResult),
+                 Plural(runEnd.refusedLine - 1, "line", "lines").c_str());
+  }
+  if (runEnd.readFailed) {
+    std::fprintf(err, "tallow: read error in %s at line %lld: %s\n", streams.inName.c_str(),
+                 static_cast<long long>(runEnd.readLine), std::strerror(runEnd.readError));
+  }
+  if (runEnd.writeFailed) {
+    std::fprintf(err, "tallow: write error on %s at line %lld: %s\n",
+                 streams.out->displayName().c_str(), static_cast<long long>(runEnd.writeLine),
+                 std::strerror(runEnd.writeError != 0 ? runEnd.writeError : EIO));
+  }
+  const NoteList& shortLines = merger.shortLines;
+  if (shortLines.count > 0) {
+    std::fprintf(err,
+                 "tallow: %s shorter than %d characters %s written without results "
+                 "(line%s %s); --pad groups them padded with blanks\n",
+                 Plural(shortLines.count, "line", "lines").c_str(), kGroupedLineMinimum,
+                 shortLines.count == 1 ? "was" : "were", shortLines.count == 1 ? "" : "s",
+                 LineList(shortLines).c_str());
+  }
+  const NoteList& nulLines = merger.nulLines;
+  for (int64_t i = 0; i < nulLines.shown(); ++i) {
+    const NoteList::Note& note = nulLines.first[static_cast<std::size_t>(i)];
+    if (note.position >= 0) {
+      std::fprintf(err,
+                   "tallow: %s line %lld: a NUL byte at position %lld; the line is grouped as "
+                   "read and written whole\n",
+                   streams.inName.c_str(), static_cast<long long>(note.line),
+                   static_cast<long long>(note.position));
+    } else {
+      std::fprintf(err,
+                   "tallow: %s line %lld: a NUL byte after position %zu; the line is written "
+                   "whole\n",
+                   streams.inName.c_str(), static_cast<long long>(note.line),
+                   BlockBytes(options) - 1);
+    }
+  }
+  if (nulLines.count > nulLines.shown()) {
+    std::fprintf(err, "tallow: ... and %s with NUL bytes\n",
+                 Plural(nulLines.count - nulLines.shown(), "more line", "more lines").c_str());
+  }
+  if (counts.linesAfterEndMark > 0) {
+    std::fprintf(err,
+                 "tallow: %s line %lld is empty and ends the input; %s after it %s not "
+                 "grouped\n",
+                 streams.inName.c_str(), static_cast<long long>(counts.endMarkLine),
+                 Plural(counts.linesAfterEndMark, "non-empty line", "non-empty lines").c_str(),
+                 counts.linesAfterEndMark == 1 ? "was" : "were");
+  }
+
+  if (countsOut != nullptr) *countsOut = counts;
+  if (endOut != nullptr) *endOut = runEnd;
+  if (runEnd.interrupted) return watch != nullptr && watch->exitStatus() != 0 ? watch->exitStatus()
+                                                                              : kExitInterrupted;
+  if (runEnd.writeFailed) return kExitWrite;
+  if (runEnd.readFailed) return kExitRead;
+  if (runEnd.refusedLine != 0) return kExitGrouping;
+  if (counts.linesAfterEndMark > 0) return kExitUngrouped;
+  if (counts.withoutResults > 0 || counts.nulLines > 0) return kExitWithoutResults;
   return kExitOk;
 }
 
@@ -242,13 +673,45 @@ void AppendEscaped(fmt::memory_buffer& out, const char* text, int n) {
   }
 }
 
+// The English line after one of the classic batch's fixed messages, and the
+// plain message of `tallow group`: what happened and what to do.
+void ReportTableLoadFailure(const BatchOptions& options, const std::string& directory,
+                            const std::string& reason, const std::string& outName) {
+  std::FILE* err = options.err;
+  if (options.classicMessages) ShowMessage(err, "환경 오류", "초기화 실패");
+  std::fprintf(err,
+               "tallow: the tables in %s failed to load: %s; %s was left as it was "
+               "(tallow tables check %s says what is wrong)\n",
+               directory.c_str(), reason.c_str(), outName.c_str(), directory.c_str());
+}
+
+std::string AbsoluteDirectory(const std::string& directory) {
+  char resolved[PATH_MAX];
+  const std::string path = directory.empty() ? "." : directory;
+  if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+  return path;
+}
+
 }  // namespace
 
+int WorkerCount(int jobs) {
+  if (jobs > 0) return jobs;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  const unsigned n = std::thread::hardware_concurrency();
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
 int GroupStream(const std::shared_ptr<const TableSet>& tables, std::FILE* in, std::FILE* out,
-                const BatchOptions& options) {
-  const Streams streams{in, out, DisplayName(options.inputPath, "standard input"),
-                        DisplayName(options.outputPath, "standard output")};
-  return GroupLines(tables, streams, options);
+                const BatchOptions& options, RunCounts* counts) {
+  OutputFile output;
+  output.Attach(out, DisplayName(options.outputPath, "standard output"));
+  const Streams streams{in, &output, DisplayName(options.inputPath, "standard input")};
+  return GroupLines(tables, streams, options, nullptr, counts, nullptr);
 }
 
 void AppendJsonRecord(fmt::memory_buffer& out, int64_t lineNumber, const GroupRequest& request,
@@ -277,73 +740,131 @@ void AppendJsonError(fmt::memory_buffer& out, int64_t lineNumber, const char* er
 }
 
 int RunBatch(const BatchOptions& options) {
+  const auto started = std::chrono::steady_clock::now();
   std::FILE* err = options.err;
-  Streams streams{nullptr, nullptr, DisplayName(options.inputPath, "standard input"),
-                  DisplayName(options.outputPath, "standard output")};
+  InterruptWatch watch;
+  const std::string inName = DisplayName(options.inputPath, "standard input");
 
   // The input must exist before anything is opened or created.
-  OwnedStream input;
-  if (options.inputPath == "-") {
-    input.stream = stdin;
-  } else {
+  int inFd = STDIN_FILENO;
+  struct ClosedOnExit {
+    int fd = -1;
+    ~ClosedOnExit() {
+      if (fd >= 0) ::close(fd);
+    }
+  } ownedInput;
+  if (options.inputPath != "-") {
     if (!DirectoryEntryExists("", options.inputPath)) {
       if (options.classicMessages) {
         ShowMessage(err, "input file 오류", "tallow.in파일을 찾을 수 없읍니다");
+        std::fprintf(err,
+                     "tallow: there is no tallow.in in %s; put the case file there, or name it "
+                     "with tallow group --in FILE\n",
+                     AbsoluteDirectory("").c_str());
       } else {
         std::fprintf(err, "tallow: input file %s not found\n", options.inputPath.c_str());
       }
       return kExitInput;
     }
-    input.stream = std::fopen(options.inputPath.c_str(), "rb");
+    inFd = ::open(options.inputPath.c_str(), O_RDONLY | O_CLOEXEC);
     const int openError = errno;
-    input.owned = input.stream != nullptr;
-    if (input.stream == nullptr || IsDirectory(input.stream)) {
+    ownedInput.fd = inFd;
+    struct stat info {};
+    const bool isDirectory = inFd >= 0 && ::fstat(inFd, &info) == 0 && S_ISDIR(info.st_mode);
+    if (inFd < 0 || isDirectory) {
       std::fprintf(err, "tallow: cannot open %s: %s\n", options.inputPath.c_str(),
-                   std::strerror(input.stream == nullptr ? openError : EISDIR));
+                   std::strerror(inFd < 0 ? openError : EISDIR));
       return kExitInput;
     }
   }
 
-  OwnedStream output;
-  if (options.outputPath == "-") {
-    output.stream = stdout;
-  } else {
-    // Opening the input for writing would empty it before it is read.
-    if (IsSameRegularFile(input.stream, options.outputPath)) {
+  OutputFile output;
+  if (options.outputPath != "-") {
+    // Writing over the input would lose it; it is refused, not replaced.
+    if (IsSameRegularFile(inFd, options.outputPath)) {
       std::fprintf(err, "tallow: %s is the input file; it is not overwritten\n",
                    options.outputPath.c_str());
       return kExitOutput;
     }
-    output.stream = std::fopen(options.outputPath.c_str(), "wb");
-    if (output.stream == nullptr) {
-      std::fprintf(err, "tallow: cannot open %s for writing: %s\n", options.outputPath.c_str(),
-                   std::strerror(errno));
-      return kExitOutput;
-    }
-    output.owned = true;
   }
-  std::setvbuf(output.stream, nullptr, _IOFBF, kOutputBufferBytes);
-  streams.in = input.stream;
-  streams.out = output.stream;
+  std::string openError;
+  if (!output.Open(options.outputPath, &openError)) {
+    std::fprintf(err, "tallow: %s\n", openError.c_str());
+    return kExitOutput;
+  }
 
-  Result<std::shared_ptr<const TableSet>> tables = LoadTables(options.tablesDirectory);
+  const std::string tablesName = options.tablesDirectory.empty() ? "." : options.tablesDirectory;
+  struct stat tablesInfo {};
+  if (::stat(tablesName.c_str(), &tablesInfo) != 0 || !S_ISDIR(tablesInfo.st_mode)) {
+    if (options.classicMessages) ShowMessage(err, "환경 오류", "초기화 실패");
+    std::fprintf(err,
+                 "tallow: the table directory %s does not exist or is not a directory; name the "
+                 "directory of the 22 table files with --tables DIR; %s was left as it was\n",
+                 tablesName.c_str(), output.displayName().c_str());
+    return kExitTables;
+  }
+  const bool wantSummary = options.summary == SummaryMode::kAlways ||
+                           (options.summary == SummaryMode::kAuto && IsTerminal(err)) ||
+                           !options.summaryJsonPath.empty();
+  std::string digest;
+  Result<std::shared_ptr<const TableSet>> tables =
+      LoadTablesWithDigest(options.tablesDirectory, wantSummary ? &digest : nullptr);
   if (!tables.ok()) {
-    if (options.classicMessages) {
-      ShowMessage(err, "환경 오류", "초기화 실패", tables.message());
-    } else {
-      std::fprintf(err, "tallow: the tables in %s failed to load\n%s\n",
-                   options.tablesDirectory.empty() ? "." : options.tablesDirectory.c_str(),
-                   tables.message().c_str());
-    }
+    ReportTableLoadFailure(options, tablesName, tables.message(), output.displayName());
     return kExitTables;
   }
 
-  int status = GroupLines(*tables, streams, options);
-  errno = 0;
-  if (!output.Finish() && status != kExitWrite) {
-    std::fprintf(err, "tallow: write error on %s: %s\n", streams.outName.c_str(),
-                 std::strerror(errno != 0 ? errno : EIO));
-    if (status == kExitOk) status = kExitWrite;
+  RunCounts counts;
+  RunEnd end;
+  const Streams streams{inFd, &output, inName};
+  int status = GroupLines(*tables, streams, options, &watch, &counts, &end);
+
+  // A named file is replaced when the run ended as the batch defines it;
+  // after a write error or an interrupt it stays as it was.
+  const bool keep = status == kExitOk || status == kExitGrouping || status == kExitRead ||
+                    status == kExitUngrouped || status == kExitWithoutResults;
+  if (keep) {
+    if (!output.Commit()) {
+      std::fprintf(err, "tallow: write error on %s: %s\n", output.displayName().c_str(),
+                   std::strerror(output.errorNumber() != 0 ? output.errorNumber() : EIO));
+      status = kExitWrite;
+    }
+  } else {
+    const bool replacing = output.replacing();
+    output.Abandon();
+    if (end.interrupted) {
+      if (replacing) {
+        std::fprintf(err, "tallow: interrupted at line %lld; %s left as it was\n",
+                     static_cast<long long>(end.interruptLine), output.displayName().c_str());
+      } else {
+        std::fprintf(err, "tallow: interrupted at line %lld\n",
+                     static_cast<long long>(end.interruptLine));
+      }
+    } else if (replacing) {
+      std::fprintf(err, "tallow: %s left as it was\n", output.displayName().c_str());
+    }
+  }
+
+  if (wantSummary) {
+    RunSummary summary;
+    summary.counts = counts;
+    summary.tablesDigest = digest;
+    summary.tablesDirectory = tablesName;
+    summary.exitStatus = status;
+    summary.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const bool printText = options.summary == SummaryMode::kAlways ||
+                           (options.summary == SummaryMode::kAuto && IsTerminal(err));
+    if (printText) PrintSummary(err, summary);
+    if (!options.summaryJsonPath.empty()) {
+      std::string error;
+      if (!WriteSummaryJson(options.summaryJsonPath, summary, &error)) {
+        std::fprintf(err, "tallow: %s\n", error.c_str());
+        if (status == kExitOk || status == kExitWithoutResults || status == kExitUngrouped) {
+          status = kExitWrite;
+        }
+      }
+    }
   }
   return status;
 }

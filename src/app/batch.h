@@ -4,12 +4,18 @@
 // arguments (the classic batch over "tallow.in" and "tallow.out" in the
 // current directory) and `tallow group` with explicit paths and formats.
 //
-// Steps: the input must exist and open, the output is created (or
-// truncated), the table set is loaded, then one line at a time is read,
-// grouped and written, in input order. An empty line ends the input (files
-// use it as an end mark). Lines written before a failure stay in the output.
+// Steps: the input must exist and open, the output is prepared, the table set
+// is loaded, then the input is read in blocks of lines, grouped (on one or
+// more workers, each with its own Grouper over the one table set) and written
+// in input order. An empty line ends the input (files use it as an end mark).
+//
+// Nothing is lost silently: a line too short to be grouped is written back
+// as read and reported, a named output file is replaced only when the run
+// reached its end (or one of the stops the batch defines), and the exit
+// status says what happened.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -22,23 +28,32 @@
 
 namespace tallow::app {
 
-// Exit statuses of the program, one per cause.
+// Exit statuses of the program, one per cause. When several apply the most
+// serious wins, in this order: an interrupt, 8, 7, 6, 5, 9, 10, 0.
 enum ExitStatus : int {
-  kExitOk = 0,         ///< every input line was grouped and written
-  kExitFailure = 1,    ///< tallow tables check found errors
-  kExitUsage = 2,      ///< the command line could not be understood, or a tables command failed
-  kExitInput = 3,      ///< the input file is missing or cannot be opened
-  kExitOutput = 4,     ///< the output file cannot be opened
-  kExitTables = 5,     ///< the table set failed to load
-  kExitGrouping = 6,   ///< the grouper refused a case; the batch stopped there
-  kExitRead = 7,       ///< reading the input failed
-  kExitWrite = 8,      ///< writing the output failed
-  kExitUngrouped = 9,  ///< an empty line ended the input and non-empty lines followed it
+  kExitOk = 0,               ///< every input line was grouped and written
+  kExitFailure = 1,          ///< tallow tables check found errors
+  kExitUsage = 2,            ///< the command line could not be understood, or a tables command failed
+  kExitInput = 3,            ///< the input file is missing or cannot be opened
+  kExitOutput = 4,           ///< the output file cannot be opened, or is the input file
+  kExitTables = 5,           ///< the table set failed to load
+  kExitGrouping = 6,         ///< the grouper refused a case; the batch stopped there
+  kExitRead = 7,             ///< reading the input failed
+  kExitWrite = 8,            ///< writing the output failed
+  kExitUngrouped = 9,        ///< an empty line ended the input and non-empty lines followed it
+  kExitWithoutResults = 10,  ///< some lines were written without results (or held a NUL byte)
+  kExitInterrupted = 130,    ///< SIGINT (143 for SIGTERM)
 };
 
 enum class OutputFormat : uint8_t {
   kLines,  ///< each input line with its result fields filled in
-  kJsonl,  ///< one JSON object per grouped case
+  kJsonl,  ///< one JSON object per case
+};
+
+enum class SummaryMode : uint8_t {
+  kAuto,    ///< when the message stream is a terminal
+  kAlways,  ///< --summary
+  kNever,   ///< --quiet
 };
 
 struct BatchOptions {
@@ -47,12 +62,36 @@ struct BatchOptions {
   std::string outputPath = "tallow.out";  ///< "-" is standard output
   OutputFormat format = OutputFormat::kLines;
   // The classic batch reports a missing input and a failed table load with
-  // its two fixed messages (caption and text).
+  // its two fixed messages (caption and text), each followed by a line in
+  // English.
   bool classicMessages = false;
+  // A line shorter than 188 characters is padded with blanks to 188 and
+  // grouped, instead of being written back without results.
+  bool pad = false;
+  // Workers grouping in parallel; 0 is one per core the process may use.
+  int jobs = 1;
   // A progress line is drawn on `err` when it is a terminal and the input a
   // regular file.
   bool progress = false;
-  std::FILE* err = stderr;  ///< where messages go
+  SummaryMode summary = SummaryMode::kNever;
+  std::string summaryJsonPath;  ///< "" writes none
+  std::size_t blockBytes = 0;   ///< 0 is the default block size
+  std::FILE* err = stderr;      ///< where messages go
+};
+
+// What a run did, for the summary.
+struct RunCounts {
+  int64_t lines = 0;           ///< case lines read before the run stopped (end mark excluded)
+  int64_t grouped = 0;         ///< lines written with results
+  int64_t withoutResults = 0;  ///< lines shorter than 188 characters, written as read
+  int64_t nulLines = 0;        ///< lines holding a NUL byte
+  int64_t ungroupable = 0;     ///< MDC 24: the principal diagnosis is not in the tables
+  int64_t groupCodeZero = 0;   ///< group code 000000
+  int64_t groupCode470000 = 0;
+  int64_t groupCode8MM000 = 0;
+  std::array<int64_t, kEditionCount> byEdition{};  ///< grouped cases per table edition
+  int64_t endMarkLine = 0;        ///< the empty line that ended the input, 0 when none
+  int64_t linesAfterEndMark = 0;  ///< non-empty lines after it, not grouped
 };
 
 // Runs the batch; returns one of the exit statuses above.
@@ -60,10 +99,14 @@ int RunBatch(const BatchOptions& options);
 
 // The case loop of RunBatch over open streams and a loaded table set (null
 // stands for tables that are not loaded: the grouper refuses the first
-// case). Messages name the streams by the paths in `options`. The output is
-// not flushed.
+// case). Messages name the streams by the paths in `options`. `counts`, when
+// given, receives what the run did.
 int GroupStream(const std::shared_ptr<const TableSet>& tables, std::FILE* in, std::FILE* out,
-                const BatchOptions& options);
+                const BatchOptions& options, RunCounts* counts = nullptr);
+
+// The number of workers `jobs` stands for: itself when positive, else the
+// number of cores the process may use.
+int WorkerCount(int jobs);
 
 // Appends the JSON object of one grouped case, without a line end: "line"
 // (counted from 1), every output field of the request as a number, and the
@@ -71,7 +114,7 @@ int GroupStream(const std::shared_ptr<const TableSet>& tables, std::FILE* in, st
 void AppendJsonRecord(fmt::memory_buffer& out, int64_t lineNumber, const GroupRequest& request,
                       const char* levels);
 
-// Appends {"line": N, "error": "..."} for a case the grouper refused.
+// Appends {"line": N, "error": "..."} for a case without results.
 void AppendJsonError(fmt::memory_buffer& out, int64_t lineNumber, const char* error);
 
 }  // namespace tallow::app

@@ -1,100 +1,20 @@
 #include "app/case_line.h"
 
-#include <cerrno>
 #include <cstring>
 
 #include "tables/codes.h"
 
 namespace tallow::app {
 
-void CaseLine::Clear() {
-  // Only the part that may have been written needs clearing: the characters
-  // read and the result fields, which a short line gets behind its end.
-  const int64_t used = length_ > kResultsEnd ? length_ : kResultsEnd;
-  const size_t n = static_cast<size_t>(used < kLineBufferSize ? used : kLineBufferSize);
-  std::memset(text_.data(), 0, n);
-  tail_.clear();
-  length_ = 0;
-  firstNul_ = -1;
-  ending_ = LineEnding::kNone;
-}
-
-void CaseLine::Push(char c) {
-  if (c == '\0' && firstNul_ < 0) firstNul_ = length_;
-  if (length_ < kLineBufferSize) {
-    text_[static_cast<size_t>(length_)] = c;
-  } else {
-    tail_.push_back(c);
+void CaseLine::Assign(const char* text, std::size_t length, bool pad) {
+  const std::size_t n = length < kResultsEnd ? length : kResultsEnd;
+  std::memcpy(text_.data(), text, n);
+  std::size_t filled = n;
+  if (pad && filled < kGroupedLineMinimum) {
+    std::memset(text_.data() + filled, ' ', kGroupedLineMinimum - filled);
+    filled = kGroupedLineMinimum;
   }
-  ++length_;
-}
-
-void CaseLine::PopBack() {
-  if (length_ == 0) return;
-  --length_;
-  if (length_ < kLineBufferSize) {
-    text_[static_cast<size_t>(length_)] = '\0';
-  } else {
-    tail_.pop_back();
-  }
-  if (firstNul_ == length_) firstNul_ = -1;
-}
-
-int64_t CaseLine::OutputLength() const {
-  const void* nul = std::memchr(text_.data(), '\0', text_.size());
-  if (nul != nullptr) return static_cast<const char*>(nul) - text_.data();
-  const size_t tailNul = tail_.find('\0');
-  return kLineBufferSize +
-         static_cast<int64_t>(tailNul == std::string::npos ? tail_.size() : tailNul);
-}
-
-bool CaseLine::Write(std::FILE* out) const {
-  const int64_t n = OutputLength();
-  const size_t head = static_cast<size_t>(n < kLineBufferSize ? n : kLineBufferSize);
-  if (std::fwrite(text_.data(), 1, head, out) != head) return false;
-  if (n > kLineBufferSize) {
-    const size_t rest = static_cast<size_t>(n - kLineBufferSize);
-    if (std::fwrite(tail_.data(), 1, rest, out) != rest) return false;
-  }
-  if (ending_ == LineEnding::kCrLf) return std::fputs("\r\n", out) >= 0;
-  return std::fputc('\n', out) != EOF;
-}
-
-LineReader::Status LineReader::ReadCaseLine(CaseLine& line) {
-  line.Clear();
-  bool any = false;
-  for (;;) {
-    int c = getc_unlocked(in_);
-    if (c == EOF) {
-      if (std::ferror(in_)) {
-        errorNumber_ = errno != 0 ? errno : EIO;
-        return Status::kError;
-      }
-      line.set_ending(LineEnding::kNone);
-      return any ? Status::kLine : Status::kEnd;
-    }
-    any = true;
-    ++bytesRead_;
-    if (c == '\n') {
-      line.set_ending(LineEnding::kLf);
-      return Status::kLine;
-    }
-    if (c == '\r') {
-      const int next = getc_unlocked(in_);
-      if (next == '\n') {
-        ++bytesRead_;
-        line.set_ending(LineEnding::kCrLf);
-        return Status::kLine;
-      }
-      if (next != EOF) {
-        ungetc(next, in_);
-      } else if (std::ferror(in_)) {
-        errorNumber_ = errno != 0 ? errno : EIO;
-        return Status::kError;
-      }
-    }
-    line.Push(static_cast<char>(c));
-  }
+  std::memset(text_.data() + filled, 0, text_.size() - filled);
 }
 
 int AgeInYears(const char* birthDate, const char* caseDate, char sexDigit) {

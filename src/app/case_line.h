@@ -19,22 +19,19 @@
 //   204     10  diagnosisLevels   out  one level character per diagnosis
 //   214   rest  -                      passed through
 //
-// A CaseLine holds the first 3000 characters of a line in a fixed buffer
-// whose address never changes, so a GroupRequest can be bound to it once.
-// Characters after a short line read as NUL. A longer line keeps its tail in
-// a second buffer that grows only for such lines and keeps its capacity.
+// A CaseLine holds the first 214 characters of a line, the part the grouper
+// reads and writes, in a fixed buffer whose address never changes, so a
+// GroupRequest can be bound to it once. Characters after a short line read
+// as NUL. The rest of a longer line is passed through by the batch.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
-#include <string>
+#include <cstddef>
 
 #include "grouper/group_request.h"
 
 namespace tallow::app {
-
-inline constexpr int kLineBufferSize = 3000;
 
 // Field positions and widths of the case line.
 inline constexpr int kCaseIdentifierPos = 0;
@@ -55,13 +52,8 @@ inline constexpr int kVersionStampPos = 196;
 inline constexpr int kDiagnosisLevelsPos = 204;
 inline constexpr int kResultsEnd = 214;
 
-// How a line ended in the input; the output line ends the same way, and a
-// last line without a newline gets "\n".
-enum class LineEnding : uint8_t {
-  kLf,    ///< "\n"
-  kCrLf,  ///< "\r\n"
-  kNone,  ///< end of input
-};
+// A line needs this many characters to be grouped: its input fields.
+inline constexpr int kGroupedLineMinimum = kMdcPos;
 
 class CaseLine {
  public:
@@ -69,64 +61,16 @@ class CaseLine {
   CaseLine(const CaseLine&) = delete;  // requests point into the buffer
   CaseLine& operator=(const CaseLine&) = delete;
 
-  // Empties the line: every buffer position reads NUL again.
-  void Clear();
-  // Appends one character read from the input.
-  void Push(char c);
-  // Removes the last character (a carriage return before the line feed).
-  void PopBack();
-  void set_ending(LineEnding ending) { ending_ = ending; }
-
-  // Number of characters read into the line, the tail included.
-  int64_t length() const { return length_; }
-  LineEnding ending() const { return ending_; }
-  // Position of the first NUL character that was read as data, or -1.
-  int64_t firstNul() const { return firstNul_; }
+  // Takes the first 214 characters of a line of `length` characters; a
+  // shorter line reads as NUL after its end, or as blanks up to position 188
+  // when `pad` is set.
+  void Assign(const char* text, std::size_t length, bool pad);
 
   char* data() { return text_.data(); }
   const char* data() const { return text_.data(); }
 
-  // Number of characters the output line carries: the line as it stands,
-  // results included, up to its first NUL.
-  int64_t OutputLength() const;
-
-  // Writes the line up to its first NUL, then its line ending. Returns false
-  // when the stream reports an error.
-  bool Write(std::FILE* out) const;
-
  private:
-  std::array<char, kLineBufferSize> text_;
-  std::string tail_;  ///< characters from position 3000 on
-  int64_t length_ = 0;
-  int64_t firstNul_ = -1;
-  LineEnding ending_ = LineEnding::kNone;
-};
-
-// Reads case lines from a stream, one at a time. A line ends at "\n"; a
-// carriage return right before it is not part of the line; a lone carriage
-// return and every other byte (NUL and Ctrl-Z included) are data.
-class LineReader {
- public:
-  enum class Status : uint8_t {
-    kLine,   ///< a line was read (it may be empty)
-    kEnd,    ///< end of input, nothing read
-    kError,  ///< the stream reported a read error; errorNumber() tells which
-  };
-
-  explicit LineReader(std::FILE* in) : in_(in) {}
-
-  // Replaces the content of `line` with the next input line. An empty line
-  // (length 0) is a line too; the batch takes it as the end mark.
-  Status ReadCaseLine(CaseLine& line);
-
-  int errorNumber() const { return errorNumber_; }
-  // Bytes taken from the stream so far.
-  uint64_t bytesRead() const { return bytesRead_; }
-
- private:
-  std::FILE* in_;
-  int errorNumber_ = 0;
-  uint64_t bytesRead_ = 0;
+  std::array<char, kResultsEnd + 2> text_;
 };
 
 // Age in completed years at the case date. The sex digit gives the century

@@ -2,19 +2,56 @@
 //
 //   tallow                   group "tallow.in" into "tallow.out" here
 //   tallow group ...         the same with explicit paths and formats
-//   tallow tables ...        build, dump, check and synthesise table sets
+//   tallow tables ...        build, dump, check, identify and synthesise table sets
 #include <CLI/CLI.hpp>
+#include <cstdio>
+#include <cstring>
 
 #include "app/batch.h"
 #include "app/commands.h"
 #include "app/version.h"
 
+namespace {
+
+constexpr const char* kCommands[] = {"group", "tables"};
+
+constexpr char kExitStatuses[] =
+    "Exit statuses (the most serious wins: 130/143, 8, 7, 6, 5, 9, 10, 0):\n"
+    "  0    every input line was grouped and written\n"
+    "  1    tallow tables check found errors\n"
+    "  2    the command line could not be understood, or a tables command failed\n"
+    "  3    the input file is missing or cannot be opened\n"
+    "  4    the output file cannot be opened, or is the input file itself\n"
+    "  5    the table set failed to load (the output is left as it was)\n"
+    "  6    the grouper refused a case; the lines before it are written\n"
+    "  7    reading the input failed; the lines before it are written\n"
+    "  8    writing the output failed (a named output file is left as it was)\n"
+    "  9    an empty line ended the input and non-empty lines followed it\n"
+    "  10   some lines were written without results, or held a NUL byte\n"
+    "  130  interrupted (143 for SIGTERM); a named output file is left as it was";
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc == 1) return tallow::app::RunClassicBatch();
+
+  // A first word that names no command gets a message that says which exist.
+  if (argv[1][0] != '-') {
+    bool known = false;
+    for (const char* command : kCommands) known = known || std::strcmp(argv[1], command) == 0;
+    if (!known) {
+      std::fprintf(stderr,
+                   "tallow: no command '%s'; commands are group and tables (tallow --help "
+                   "tells more)\n",
+                   argv[1]);
+      return tallow::app::kExitUsage;
+    }
+  }
 
   CLI::App app{"Tallow groups hospital inpatient cases into DRGs and refined group codes.\n"
                "Without arguments it groups tallow.in into tallow.out in the current directory."};
   app.set_version_flag("--version", std::string("tallow ") + tallow::app::kVersion);
+  app.footer(kExitStatuses);
   app.require_subcommand(1);
   int exitStatus = tallow::app::kExitOk;
   tallow::app::AddGroupCommand(app, &exitStatus);

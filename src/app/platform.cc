@@ -20,21 +20,10 @@ bool DirectoryEntryExists(const std::string& directory, const std::string& name)
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
 
-int64_t RegularFileSize(std::FILE* stream) {
-  struct stat info {};
-  if (::fstat(::fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  return static_cast<int64_t>(info.st_size);
-}
-
-bool IsDirectory(std::FILE* stream) {
-  struct stat info {};
-  return ::fstat(::fileno(stream), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-bool IsSameRegularFile(std::FILE* stream, const std::string& path) {
+bool IsSameRegularFile(int fd, const std::string& path) {
   struct stat in {};
   struct stat out {};
-  if (::fstat(::fileno(stream), &in) != 0 || !S_ISREG(in.st_mode)) return false;
+  if (::fstat(fd, &in) != 0 || !S_ISREG(in.st_mode)) return false;
   if (::stat(path.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) return false;
   return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
 }

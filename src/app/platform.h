@@ -21,14 +21,7 @@ bool DirectoryEntryExists(const std::string& directory, const std::string& name)
 // True when the stream is connected to a terminal.
 bool IsTerminal(std::FILE* stream);
 
-// The size of the regular file behind the stream, or -1 when it is not one.
-int64_t RegularFileSize(std::FILE* stream);
-
-// True when the stream is a directory (which some systems let one open).
-bool IsDirectory(std::FILE* stream);
-
-// True when the path names the regular file the stream reads, so opening it
-// for writing would destroy the input before it is read.
-bool IsSameRegularFile(std::FILE* stream, const std::string& path);
+// True when the path names the regular file the descriptor reads.
+bool IsSameRegularFile(int fd, const std::string& path);
 
 }  // namespace tallow::app

@@ -5,6 +5,7 @@
 //   tallow tables build SRC_DIR OUT_DIR     the 22 files from the sources NAME.txt
 //   tallow tables check DIR                 findings, then "N errors, M warnings"
 //   tallow tables synth --seed N OUT_DIR    a synthetic set
+//   tallow tables id DIR                    the set's digest, the size and date of each file
 //
 // Exit status: 0 done; 1 check found errors; 2 the command could not do its
 // work (unreadable input, a source that does not build, an unwritable
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "tables/identity.h"
 #include "tables/loader.h"
 #include "tables/toolkit/toolkit.h"
 
@@ -89,6 +91,9 @@ int Check(const std::string& directory, int cap) {
     return Fail(fmt::format("{}: not a directory", directory));
   }
   const CheckReport report = CheckTables(directory, cap);
+  if (Result<TableIdentity> identity = IdentifyTables(directory); identity.ok()) {
+    fmt::print("tables {} in {}\n", identity->digest, directory);
+  }
   for (const Finding& f : report.findings) {
     fmt::print("{}: {}\n", f.severity == Finding::Severity::kError ? "error" : "warning",
                f.message);
@@ -101,6 +106,19 @@ int Check(const std::string& directory, int cap) {
   fmt::print("{} error{}, {} warning{}\n", report.errors, report.errors == 1 ? "" : "s",
              report.warnings, report.warnings == 1 ? "" : "s");
   return report.errors > 0 ? 1 : 0;
+}
+
+int Identify(const std::string& directory) {
+  if (!std::filesystem::is_directory(directory)) {
+    return Fail(fmt::format("{}: not a directory", directory));
+  }
+  Result<TableIdentity> identity = IdentifyTables(directory);
+  if (!identity.ok()) return Fail(identity.message());
+  fmt::print("{}  {}\n", identity->digest, directory);
+  for (const TableFileFacts& file : identity->files) {
+    fmt::print("  {:<9} {:>9} bytes  {}\n", file.name, file.bytes, file.modified);
+  }
+  return 0;
 }
 
 int Synth(uint64_t seed, const std::string& outDirectory, bool asSources) {
@@ -148,10 +166,19 @@ void AddTablesCommand(CLI::App& app, int* exitStatus) {
   CLI::App* check = tables->add_subcommand(
       "check", "Load a set and report what a table author must know; exit 1 on errors");
   check->add_option("DIR", *checkDir, "Directory of the table files")->required();
-  check->add_option("--max", *cap, "Most findings to show")
-      ->check(CLI::PositiveNumber)
-      ->capture_default_str();
-  check->callback([checkDir, cap, exitStatus] { *exitStatus = Check(*checkDir, *cap); });
+  check->add_option("--max", *cap, "Most findings to show (1 or more)")->capture_default_str();
+  check->callback([checkDir, cap, exitStatus] {
+    *exitStatus = *cap < 1 ? Fail(fmt::format("--max {}: give the most findings to show, 1 or "
+                                              "more",
+                                              *cap))
+                           : Check(*checkDir, *cap);
+  });
+
+  auto idDir = std::make_shared<std::string>();
+  CLI::App* id = tables->add_subcommand(
+      "id", "Print the SHA-256 digest of a set and the size and date of each file");
+  id->add_option("DIR", *idDir, "Directory of the table files")->required();
+  id->callback([idDir, exitStatus] { *exitStatus = Identify(*idDir); });
 
   auto seed = std::make_shared<uint64_t>(1);
   auto synthDir = std::make_shared<std::string>();

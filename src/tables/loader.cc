@@ -676,8 +676,8 @@ Status LoadAll(const TableFileSource& source, TableSet* set) {
   return LoadOptionalCodeMap(source, kCodeMap2001File, &set->codeMap2001);
 }
 
-// Reads a whole file in binary. A file that does not exist gives nullopt
-// with no error; one that exists but cannot be opened or read sets the error.
+}  // namespace
+
 std::optional<std::string> ReadWholeFile(const std::string& path, const std::string& name,
                                          Status* readError) {
   errno = 0;
@@ -704,8 +704,6 @@ std::optional<std::string> ReadWholeFile(const std::string& path, const std::str
   }
   return content;
 }
-
-}  // namespace
 
 Result<std::shared_ptr<const TableSet>> LoadTablesFrom(const TableFileSource& source) {
   auto set = std::make_shared<TableSet>();

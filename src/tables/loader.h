@@ -32,6 +32,12 @@ inline constexpr const char* kTableFiles[22] = {
 using TableFileSource =
     std::function<std::optional<std::string>(const std::string& name, Status* readError)>;
 
+// Reads a whole file in binary. A file that does not exist gives nullopt
+// with no error; one that exists but cannot be opened or read sets the error,
+// which names the table `name` and the path.
+std::optional<std::string> ReadWholeFile(const std::string& path, const std::string& name,
+                                         Status* readError);
+
 // Loads from a directory; "" opens every file by its bare name in the
 // current working directory.
 Result<std::shared_ptr<const TableSet>> LoadTables(const std::string& directory = "");

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -62,6 +64,19 @@ class BatchTest : public ::testing::Test {
 
   std::string Output() { return ReadFile(dir_.Path("tallow.out")).value_or("<missing>"); }
 
+  // The names in the directory other than the tables, sorted.
+  std::vector<std::string> Files() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.Path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.find_first_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos) {
+        names.push_back(name);
+      }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
   TempDir dir_;
   CapturedStream err_;
 };
@@ -69,7 +84,8 @@ class BatchTest : public ::testing::Test {
 TEST_F(BatchTest, EveryLineGroupedAndWrittenWithItsOwnEnding) {
   const std::string a = CaseLine("A"), b = CaseLine("B"), c = CaseLine("C");
   EXPECT_EQ(Run(a + "\n" + b + "\r\n" + c), kExitOk);
-  EXPECT_EQ(Output(), a + kResults + "\n" + b + kResults + "\r\n" + c + kResults + "\n");
+  // The last line, without an ending, ends like the line before it.
+  EXPECT_EQ(Output(), a + kResults + "\n" + b + kResults + "\r\n" + c + kResults + "\r\n");
   EXPECT_EQ(err_.Text(), "");
 }
 
@@ -116,7 +132,12 @@ TEST_F(BatchTest, MissingInputLeavesAnEarlierOutputUntouched) {
   options.classicMessages = true;
   EXPECT_EQ(RunBatch(options), kExitInput);
   EXPECT_EQ(Output(), "from an earlier run\n");
-  EXPECT_EQ(err_.Text(), "input file 오류: tallow.in파일을 찾을 수 없읍니다\n");
+  const std::string text = err_.Text();
+  EXPECT_EQ(text.rfind("input file 오류: tallow.in파일을 찾을 수 없읍니다\ntallow: there is no "
+                       "tallow.in in ",
+                       0),
+            0u)
+      << text;
 }
 
 TEST_F(BatchTest, InputThatCannotBeReadAsAFileCreatesNoOutput) {
@@ -126,7 +147,7 @@ TEST_F(BatchTest, InputThatCannotBeReadAsAFileCreatesNoOutput) {
   EXPECT_NE(err_.Text().find("cannot open"), std::string::npos) << err_.Text();
 }
 
-TEST_F(BatchTest, TableLoadFailureLeavesAnEmptyOutput) {
+TEST_F(BatchTest, TableLoadFailureLeavesTheOutputAsItWas) {
   TempDir noTables;
   dir_.Write("tallow.in", CaseLine("A") + "\n");
   dir_.Write("tallow.out", "from an earlier run\n");
@@ -134,11 +155,17 @@ TEST_F(BatchTest, TableLoadFailureLeavesAnEmptyOutput) {
   options.tablesDirectory = noTables.Path();
   options.classicMessages = true;
   EXPECT_EQ(RunBatch(options), kExitTables);
-  EXPECT_EQ(Output(), "");
+  EXPECT_EQ(Output(), "from an earlier run\n");
+  EXPECT_EQ(Files(), (std::vector<std::string>{"tallow.in", "tallow.out"}));
   // The fixed message, then the loader's own reason, which names the file.
   const std::string text = err_.Text();
-  EXPECT_EQ(text.rfind("환경 오류: 초기화 실패\n", 0), 0u) << text;
+  EXPECT_EQ(text.rfind("환경 오류: 초기화 실패\ntallow: the tables in ", 0), 0u) << text;
   EXPECT_NE(text.find("DXTAB8"), std::string::npos) << text;
+  EXPECT_NE(text.find("tallow.out was left as it was"), std::string::npos) << text;
+
+  options.tablesDirectory = noTables.Path("missing");
+  EXPECT_EQ(RunBatch(options), kExitTables);
+  EXPECT_NE(err_.Text().find("missing does not exist or is not a directory"), std::string::npos);
 }
 
 TEST_F(BatchTest, OutputThatCannotBeOpened) {
@@ -202,13 +229,168 @@ TEST_F(BatchTest, ReadErrorEndsTheRun) {
   EXPECT_NE(err_.Text().find("read error in"), std::string::npos) << err_.Text();
 }
 
-TEST_F(BatchTest, NulInALineCutsTheOutputWithAWarning) {
-  std::string line = CaseLine("A");
-  line[40] = '\0';
-  EXPECT_EQ(Run(line + "\n"), kExitOk);
-  EXPECT_EQ(Output(), line.substr(0, 40) + "\n");
-  EXPECT_NE(err_.Text().find("line 1: a NUL character at position 40"), std::string::npos)
+TEST_F(BatchTest, LinesAreWrittenBackWholeWithTheirResults) {
+  const std::string grouped = CaseLine("A");  // 188 characters
+  const std::string tail = "tail of the line, kept";
+  struct Case {
+    const char* name;
+    std::string input;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"188 characters", grouped + "\n", grouped + kResults + "\n"},
+      {"between 188 and 213: nothing of 188 on survives", grouped + "0123456789\n",
+       grouped + kResults + "\n"},
+      {"a tail after 214 is kept", grouped + std::string(26, '.') + tail + "\r\n",
+       grouped + kResults + tail + "\r\n"},
+      {"no ending after crlf lines gets crlf", grouped + "\r\n" + grouped,
+       grouped + kResults + "\r\n" + grouped + kResults + "\r\n"},
+      {"a lone carriage return stays data", grouped + std::string(26, '.') + "\r",
+       grouped + kResults + "\r\n"},
+      {"a line of 10 000 characters", grouped + std::string(26, '.') + std::string(9786, 'z') +
+       "\n", grouped + kResults + std::string(9786, 'z') + "\n"},
+  };
+  for (const std::size_t blockBytes : {std::size_t{0}, std::size_t{1000}}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + ", block " + std::to_string(blockBytes));
+      dir_.Write("tallow.in", c.input);
+      BatchOptions options = Options();
+      options.blockBytes = blockBytes;
+      EXPECT_EQ(RunBatch(options), kExitOk);
+      EXPECT_EQ(Output(), c.expected);
+    }
+  }
+}
+
+TEST_F(BatchTest, ShortLinesAreWrittenBackAndReported) {
+  const std::string a = CaseLine("A"), trimmed = CaseLine("B").substr(0, 60);
+  const std::string input = a + "\n" + trimmed + "\n" + a + "\r\n" + trimmed + "\r\n";
+  EXPECT_EQ(Run(input), kExitWithoutResults);
+  EXPECT_EQ(Output(), a + kResults + "\n" + trimmed + "\n" + a + kResults + "\r\n" + trimmed +
+                          "\r\n");
+  EXPECT_NE(err_.Text().find("2 lines shorter than 188 characters were written without results "
+                             "(lines 2, 4); --pad groups them"),
+            std::string::npos)
       << err_.Text();
+
+  // Padded, they are grouped like the full line (blanks after the principal).
+  BatchOptions options = Options();
+  options.pad = true;
+  EXPECT_EQ(RunBatch(options), kExitOk);
+  const std::string padded = trimmed + std::string(188 - 60, ' ');
+  EXPECT_EQ(Output(), a + kResults + "\n" + padded + kResults + "\n" + a + kResults + "\r\n" +
+                          padded + kResults + "\r\n");
+
+  EXPECT_EQ(Run(trimmed + "\n", OutputFormat::kJsonl), kExitWithoutResults);
+  EXPECT_EQ(Output(), "{\"line\":1,\"error\":\"a line of 60 characters, shorter than 188: "
+                      "written without results\"}\n");
+}
+
+TEST_F(BatchTest, ManyShortLinesAreCountedNotEachShown) {
+  std::string input;
+  for (int i = 0; i < 500; ++i) input += "short\n";
+  CapturedStream err;
+  dir_.Write("tallow.in", input);
+  BatchOptions options = Options();
+  options.err = err.get();
+  EXPECT_EQ(RunBatch(options), kExitWithoutResults);
+  EXPECT_NE(err.Text().find("500 lines shorter than 188 characters were written without results "
+                            "(lines 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, "
+                            "18, 19, 20, ...)"),
+            std::string::npos)
+      << err.Text();
+}
+
+TEST_F(BatchTest, NulLinesAreWrittenWholeWithTheirResults) {
+  std::string line = CaseLine("A") + std::string(26, '.') + "tail";
+  line[150] = '\0';
+  line[220] = '\0';
+  std::string expected = CaseLine("A") + kResults + "tail";
+  expected[150] = '\0';
+  std::string input, output;
+  for (int i = 0; i < 25; ++i) {
+    input += line + "\n";
+    output += expected + "\n";
+  }
+  EXPECT_EQ(Run(input), kExitWithoutResults);
+  EXPECT_EQ(Output(), output);
+  const std::string text = err_.Text();
+  EXPECT_NE(text.find("line 1: a NUL byte at position 150; the line is grouped as read and "
+                      "written whole"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("line 20: a NUL byte"), std::string::npos);
+  EXPECT_EQ(text.find("line 21: a NUL byte"), std::string::npos);
+  EXPECT_NE(text.find("... and 5 more lines with NUL bytes"), std::string::npos) << text;
+}
+
+TEST_F(BatchTest, ByteOrderMarkIsPassedThroughAndNotPartOfTheFirstCase) {
+  const std::string a = CaseLine("A");
+  EXPECT_EQ(Run("\xEF\xBB\xBF" + a + "\n" + a + "\n"), kExitOk);
+  EXPECT_EQ(Output(), "\xEF\xBB\xBF" + a + kResults + "\n" + a + kResults + "\n");
+  EXPECT_EQ(Run("\xEF\xBB\xBF" + a + "\n", OutputFormat::kJsonl), kExitOk);
+  EXPECT_EQ(Output().rfind("{\"line\":1,\"mdc\":6,", 0), 0u) << Output();
+}
+
+TEST_F(BatchTest, CarriageReturnsWithoutLineFeedsGetAWarning) {
+  const std::string a = CaseLine("A");
+  EXPECT_EQ(Run(a + "\r" + a + "\r"), kExitOk);
+  EXPECT_NE(err_.Text().find("has carriage returns but no line feed in its first 64 KiB: it is "
+                             "read as one line"),
+            std::string::npos)
+      << err_.Text();
+}
+
+TEST_F(BatchTest, LinesLeftAfterTheEndMarkOutrankShortLines) {
+  const std::string a = CaseLine("A");
+  EXPECT_EQ(Run("short\n" + a + "\n\n" + a + "\n"), kExitUngrouped);
+  EXPECT_EQ(Output(), "short\n" + a + kResults + "\n");
+}
+
+TEST_F(BatchTest, SummaryCountsWhatTheRunDid) {
+  const std::string a = CaseLine("A"), unknown = CaseLine("U", "R999");
+  std::string old = a;
+  old.replace(21, 8, "19980315");  // the first edition
+  dir_.Write("tallow.in", a + "\n" + unknown + "\n" + old + "\nshort\n\n" + a + "\n");
+  BatchOptions options = Options();
+  options.summaryJsonPath = dir_.Path("summary.json");
+  EXPECT_EQ(RunBatch(options), kExitUngrouped);
+  const std::string json = ReadFile(dir_.Path("summary.json")).value_or("");
+  for (const char* field :
+       {"\"lines\":4,", "\"grouped\":3,", "\"withoutResults\":1,", "\"ungroupable\":2,",
+        "\"groupCodeZero\":2,", "\"byEdition\":{\"8\":1,\"9\":0,\"0\":0,\"1\":2}",
+        "\"endMarkLine\":5,", "\"linesAfterEndMark\":1,", "\"exitStatus\":9,",
+        "\"tablesDigest\":\""}) {
+    EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
+  }
+  EXPECT_EQ(json.find("\"tablesDigest\":\"\""), std::string::npos) << json;
+}
+
+TEST_F(BatchTest, JobsGiveTheSameBytesAsOneWorker) {
+  // Many small blocks, with every kind of line among them.
+  std::string input = "\xEF\xBB\xBF";
+  for (int i = 0; i < 400; ++i) {
+    std::string line = CaseLine(std::to_string(i), i % 7 == 0 ? "R999" : "K409");
+    if (i % 11 == 0) line = line.substr(0, 100);
+    if (i % 13 == 0) line += std::string(static_cast<std::size_t>(i * 7), 'z');
+    if (i % 17 == 0) line[40] = '\0';
+    input += line + (i % 2 ? "\r\n" : "\n");
+  }
+  for (const std::string& ending : {std::string(), std::string("\n") + CaseLine("X") + "\n"}) {
+    dir_.Write("tallow.in", input + ending);
+    for (OutputFormat format : {OutputFormat::kLines, OutputFormat::kJsonl}) {
+      std::string first;
+      for (int jobs : {1, 2, 3}) {
+        SCOPED_TRACE(jobs);
+        BatchOptions options = Options(format);
+        options.jobs = jobs;
+        options.blockBytes = 2048;
+        EXPECT_EQ(RunBatch(options), ending.empty() ? kExitWithoutResults : kExitUngrouped);
+        if (jobs == 1) first = Output();
+        EXPECT_EQ(Output(), first);
+      }
+    }
+  }
 }
 
 TEST_F(BatchTest, JsonlHasOneRecordPerCase) {

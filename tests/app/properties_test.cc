@@ -195,7 +195,8 @@ CaseFile RandomCaseFile(Random& rng, const CodePool& pool, int count) {
 }
 
 // Runs the batch loop over the text; returns the output, or fails the test.
-std::string GroupText(const std::shared_ptr<const TableSet>& tables, std::string input) {
+std::string GroupText(const std::shared_ptr<const TableSet>& tables, std::string input,
+                      int jobs = 1, std::size_t blockBytes = 0) {
   std::FILE* in = fmemopen(input.data(), input.size(), "r");
   char* buffer = nullptr;
   std::size_t size = 0;
@@ -207,6 +208,8 @@ std::string GroupText(const std::shared_ptr<const TableSet>& tables, std::string
   }
   BatchOptions options;
   options.err = err;
+  options.jobs = jobs;
+  options.blockBytes = blockBytes;
   const int status = GroupStream(tables, in, out, options);
   std::fclose(in);
   std::fclose(out);
@@ -216,7 +219,8 @@ std::string GroupText(const std::shared_ptr<const TableSet>& tables, std::string
   std::string messages;
   for (int c = std::fgetc(err); c != EOF; c = std::fgetc(err)) messages += static_cast<char>(c);
   std::fclose(err);
-  EXPECT_EQ(status, kExitOk) << messages;
+  // Lines cut short are written back without results and reported.
+  EXPECT_TRUE(status == kExitOk || status == kExitWithoutResults) << status << ": " << messages;
   return output;
 }
 
@@ -275,7 +279,10 @@ int CheckProperties(const std::shared_ptr<const TableSet>& tables, const CaseFil
   std::vector<std::size_t> twice = order;
   twice.insert(twice.end(), shuffled.begin(), shuffled.end());
 
-  const std::vector<std::string> once = SplitLines(GroupText(tables, file.Text(order)));
+  const std::string onceText = GroupText(tables, file.Text(order));
+  // Several workers over small blocks (long lines cross them) write the same bytes.
+  EXPECT_EQ(GroupText(tables, file.Text(order), 3, 4096), onceText) << label;
+  const std::vector<std::string> once = SplitLines(onceText);
   if (once.size() != n) {
     ADD_FAILURE() << label << ": " << once.size() << " lines out of " << n;
     return 0;
