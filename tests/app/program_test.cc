@@ -1,9 +1,16 @@
 // The built tallow program as a user runs it: the command line, standard
 // input and output, and exit statuses as the shell sees them.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +42,54 @@ Outcome RunProgram(const TempDir& dir, const std::string& args, const std::strin
   EXPECT_TRUE(WIFEXITED(raw)) << command;
   return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir.Path("stdout")).value_or(""),
           ReadFile(dir.Path("stderr")).value_or("")};
+}
+
+// A run of the program in the background, for what a shell line cannot do:
+// limits set in the child, signals sent while it runs.
+class Child {
+ public:
+  // Starts `tallow ARGS...` in `dir`, standard output and error to files
+  // there; `setup` runs in the child before the program starts.
+  Child(const TempDir& dir, std::vector<std::string> args,
+        const std::function<void()>& setup = [] {})
+      : dir_(dir) {
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      if (::chdir(dir.Path().c_str()) != 0) _exit(126);
+      const int out = ::open("stdout", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open("stderr", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(out, 1);
+      ::dup2(err, 2);
+      setup();
+      std::vector<char*> argv = {const_cast<char*>(kProgram.c_str())};
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      ::execv(kProgram.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+  // Waits for the end; the exit status, or -1 when a signal ended it.
+  int Wait() {
+    int raw = 0;
+    ::waitpid(pid_, &raw, 0);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+  void Signal(int signal) const { ::kill(pid_, signal); }
+  std::string Err() const { return ReadFile(dir_.Path("stderr")).value_or(""); }
+
+ private:
+  const TempDir& dir_;
+  pid_t pid_ = -1;
+};
+
+// The names in a directory, sorted.
+std::vector<std::string> Names(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 class ProgramTest : public ::testing::Test {
@@ -94,6 +149,13 @@ TEST_F(ProgramTest, ExitStatusesAndMessages) {
       {"unknown option", "group --no-such-option", kExitUsage, "", "no-such-option"},
       {"unknown format", "group --format xml", kExitUsage, "", "xml"},
       {"no subcommand", "--tables x", kExitUsage, "", ""},
+      {"unknown command", "grop", kExitUsage, "",
+       "tallow: no command 'grop'; commands are group and tables"},
+      {"no table directory", "group --tables no-such-dir --in - --out -", kExitTables, "",
+       "the table directory no-such-dir does not exist"},
+      {"check --max 0", "tables check . --max 0", kExitUsage, "",
+       "--max 0: give the most findings to show, 1 or more"},
+      {"jobs 0", "group --jobs 0", kExitUsage, "", "--jobs"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -102,6 +164,90 @@ TEST_F(ProgramTest, ExitStatusesAndMessages) {
     EXPECT_EQ(run.out.rfind(c.out, 0), 0u) << run.out;
     EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
   }
+}
+
+TEST_F(ProgramTest, HelpListsTheExitStatuses) {
+  const Outcome run = RunProgram(work_, "--help", "");
+  EXPECT_NE(run.out.find("10   some lines were written without results"), std::string::npos)
+      << run.out;
+  EXPECT_NE(RunProgram(work_, "group --help", "").out.find("docs/fields.md"), std::string::npos);
+}
+
+// A large case file: the demo cases many times over.
+std::string LargeInput(int copies) {
+  const std::string demo = ReadFile(kDemo + "/tallow.in").value_or("");
+  std::string input;
+  input.reserve(demo.size() * static_cast<std::size_t>(copies));
+  for (int i = 0; i < copies; ++i) input += demo;
+  return input;
+}
+
+TEST_F(ProgramTest, InterruptLeavesTheOutputAsItWas) {
+  // The cases come through a pipe: the run is surely under way when the
+  // signal comes, and waits for more input.
+  const std::string input = LargeInput(400);
+  for (const auto& [signal, status] : {std::pair{SIGINT, 130}, std::pair{SIGTERM, 143}}) {
+    for (const char* jobs : {"1", "2"}) {
+      SCOPED_TRACE(std::string("signal ") + std::to_string(signal) + ", jobs " + jobs);
+      const std::string fifo = work_.Path("cases.fifo");
+      std::filesystem::remove(fifo);
+      ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+      work_.Write("out.txt", "results of an earlier run\n");
+      Child child(work_, {"group", "--tables", tables_.Path(), "--in", "cases.fifo", "--out",
+                          "out.txt", "--jobs", jobs});
+      const int writer = ::open(fifo.c_str(), O_WRONLY);
+      ASSERT_GE(writer, 0);
+      ASSERT_EQ(::write(writer, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+      child.Signal(signal);
+      EXPECT_EQ(child.Wait(), status) << child.Err();
+      ::close(writer);
+      EXPECT_NE(child.Err().find("interrupted at line "), std::string::npos) << child.Err();
+      EXPECT_NE(child.Err().find("; out.txt left as it was"), std::string::npos) << child.Err();
+      EXPECT_EQ(ReadFile(work_.Path("out.txt")), "results of an earlier run\n");
+      EXPECT_EQ(Names(work_.Path()),
+                (std::vector<std::string>{"cases.fifo", "out.txt", "stderr", "stdout"}));
+    }
+  }
+}
+
+TEST_F(ProgramTest, WriteFailureLeavesTheOutputAsItWas) {
+  // The file system takes no more than 64 KiB of any one file.
+  work_.Write("cases.txt", LargeInput(40));
+  work_.Write("out.txt", "results of an earlier run\n");
+  Child child(work_, {"group", "--tables", tables_.Path(), "--in", "cases.txt", "--out",
+                      "out.txt"},
+              [] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit limit{64 * 1024, 64 * 1024};
+                ::setrlimit(RLIMIT_FSIZE, &limit);
+              });
+  EXPECT_EQ(child.Wait(), kExitWrite) << child.Err();
+  EXPECT_NE(child.Err().find("write error on out.txt"), std::string::npos) << child.Err();
+  EXPECT_EQ(ReadFile(work_.Path("out.txt")), "results of an earlier run\n");
+  EXPECT_EQ(Names(work_.Path()),
+            (std::vector<std::string>{"cases.txt", "out.txt", "stderr", "stdout"}));
+}
+
+TEST_F(ProgramTest, TablesIdChangesWithOneByte) {
+  const std::string args = "tables id '" + tables_.Path() + "'";
+  const Outcome before = RunProgram(work_, args, "");
+  EXPECT_EQ(before.status, kExitOk) << before.err;
+  EXPECT_NE(before.out.find("  DXTAB8 "), std::string::npos) << before.out;
+  EXPECT_NE(before.out.find("  RDRGCL "), std::string::npos) << before.out;
+
+  std::string table = ReadFile(tables_.Path("RDRGDRG")).value_or("");
+  ASSERT_FALSE(table.empty());
+  table[table.size() / 2] ^= 1;
+  tables_.Write("RDRGDRG", table);
+  const Outcome after = RunProgram(work_, args, "");
+  EXPECT_EQ(after.status, kExitOk);
+  EXPECT_NE(before.out.substr(0, 64), after.out.substr(0, 64));
+
+  // The summary names the same digest.
+  const Outcome group = RunProgram(work_, "group --tables '" + tables_.Path() +
+                                              "' --in - --out - --summary",
+                                   ReadFile(kDemo + "/tallow.in").value_or(""));
+  EXPECT_NE(group.err.find("tables " + after.out.substr(0, 64)), std::string::npos) << group.err;
 }
 
 }  // namespace
