@@ -6,7 +6,8 @@
 //
 // The lines are 214 characters: codes drawn from the set of the seed
 // (`tallow tables synth --seed N DIR` writes the same set), dates in every
-// edition, a few unknown codes and blank fields. The same arguments give the
+// edition, 1 to 10 diagnoses, 0 to 20 procedures, newborns, exempt
+// identifiers, a few unknown codes and blank fields. The same arguments give the
 // same bytes. Lines are written as they are made; nothing is held.
 #include <cerrno>
 #include <cstdio>
@@ -60,21 +61,39 @@ void Put(std::string& line, std::size_t at, const std::string& text) {
   line.replace(at, text.size(), text);
 }
 
-// One case line of 214 characters (results positions blank).
+constexpr const char* kExemptIdentifiers[] = {"99099999", "99199999", "99299999", "99399999"};
+
+// One case line of 214 characters (results positions blank): 1 to 10
+// diagnoses, 0 to 20 procedures, dates in every edition, now and then a
+// newborn, an exempt identifier or an unknown code.
 void MakeLine(Random& rng, const CodePool& pools, long number, std::string& line) {
   line.assign(214, ' ');
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%08ld", number % 100000000);
-  Put(line, 0, buffer);
-  std::snprintf(buffer, sizeof buffer, "%02zu%02zu%02zu", rng.Below(100), 1 + rng.Below(12),
-                1 + rng.Below(28));
-  Put(line, 8, buffer);
-  line[14] = static_cast<char>('1' + rng.Below(4));
-  Put(line, 15, "000000");
+  if (rng.Below(100) == 0) {
+    Put(line, 0, kExemptIdentifiers[rng.Below(4)]);
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%08ld", number % 100000000);
+    Put(line, 0, buffer);
+  }
   const std::size_t edition = rng.Below(kEditionCount);
-  Put(line, 21, kDates[edition][rng.Below(3)]);
-  std::snprintf(buffer, sizeof buffer, "%3zu", rng.Below(10) == 0 ? rng.Below(400) : rng.Below(30));
+  const std::string date = kDates[edition][rng.Below(3)];
+  Put(line, 21, date);
+  const bool newborn = rng.Below(20) == 0;
+  if (newborn) {
+    // Born on the first of the case's month, in the same century.
+    Put(line, 8, date.substr(2, 4) + "01");
+    line[14] = static_cast<char>((date[0] == '1' ? '1' : '3') + rng.Below(2));
+    std::snprintf(buffer, sizeof buffer, "%3zu", rng.Below(6));
+  } else {
+    std::snprintf(buffer, sizeof buffer, "%02zu%02zu%02zu", 10 + rng.Below(90), 1 + rng.Below(12),
+                  1 + rng.Below(28));
+    Put(line, 8, buffer);
+    line[14] = static_cast<char>('1' + rng.Below(2));
+    std::snprintf(buffer, sizeof buffer, "%3zu",
+                  rng.Below(10) == 0 ? rng.Below(400) : rng.Below(30));
+  }
   Put(line, 29, buffer);
+  Put(line, 15, "000000");
   line[32] = static_cast<char>('0' + rng.Below(10));
   const std::vector<std::string>& dx = pools.diagnoses[edition];
   const std::vector<std::string>& px = pools.procedures[edition];
@@ -82,7 +101,8 @@ void MakeLine(Random& rng, const CodePool& pools, long number, std::string& line
   for (std::size_t i = 0; i < diagnoses; ++i) {
     Put(line, 33 + 5 * i, rng.Below(50) == 0 ? std::string("X9999") : dx[rng.Below(dx.size())]);
   }
-  const std::size_t procedures = rng.Below(3) == 0 ? rng.Below(8) : 0;
+  const std::size_t roll = rng.Below(10);
+  const std::size_t procedures = roll < 4 ? 0 : roll < 8 ? 1 + rng.Below(3) : rng.Below(21);
   for (std::size_t i = 0; i < procedures; ++i) Put(line, 83 + 5 * i, px[rng.Below(px.size())]);
   if (rng.Below(20) == 0) line[183] = "BSL"[rng.Below(3)];
 }

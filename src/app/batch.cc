@@ -187,7 +187,7 @@ class Worker {
 
       line_->Assign(text, length, options_.pad);
       const char* fields = line_->data();
-      grouper_->SelectEdition(fields + kCaseDatePos);
+      // GroupCase chooses the table edition from the case date itself.
       PrepareRequest(request_, *line_);
       grouper_->mutableState().diagnosisLevels.fill('0');
       const int result = grouper_->GroupCase(request_, kGroupFlags);
