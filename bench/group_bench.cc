@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/batch.h"
-#include "grouper/grouper.h"
+#include "engine/grouper.h"
 #include "tables/loader.h"
 #include "tables/toolkit/code_pool.h"
 #include "tables/toolkit/toolkit.h"

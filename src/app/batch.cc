@@ -7,7 +7,7 @@
 
 #include "app/case_line.h"
 #include "app/platform.h"
-#include "grouper/grouper.h"
+#include "engine/grouper.h"
 #include "tables/loader.h"
 
 namespace tallow::app {

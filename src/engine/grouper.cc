@@ -1,5 +1,5 @@
 // The Grouper: one GroupCase call groups one case.
-#include "grouper/grouper.h"
+#include "engine/grouper.h"
 
 #include <cstring>
 #include <utility>
