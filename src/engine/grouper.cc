@@ -8,15 +8,13 @@
 #include "grouper/lookup.h"
 #include "grouper/prepare.h"
 #include "refine/refine.h"
+#include "grouper/values.h"
 
 namespace tallow {
 namespace {
 
 // Case fields before SetCaseFields binds the caller's texts.
 constexpr char kBlankField[] = "        ";
-
-constexpr int kUngroupableDrg = 4700;
-constexpr int kResetMdc = 24;
 
 int16_t Truncate16(int value) { return static_cast<int16_t>(value); }
 
@@ -93,7 +91,7 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
       s.baseDrg = request.baseDrg;
     }
     if (flags & GroupFlagFinalise) s.finaliseStatus = FinaliseDrg(s);
-    if (!(s.mdc == 14 && s.finalDrg == 4680)) budget = 1;
+    if (!(s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg)) budget = 1;
   }
 
   if (flags & GroupFlagDecide) {

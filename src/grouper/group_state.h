@@ -12,6 +12,7 @@
 
 #include "grouper/group_request.h"
 #include "tables/table_set.h"
+#include "grouper/values.h"
 
 namespace tallow {
 
@@ -58,9 +59,9 @@ struct GroupState {
   std::array<int, kMaxProcedures> procedureEntry{}; ///< -1 malformed/absent, -2 blank/ignored
 
   // --- decision ---
-  int mdc = 24;
-  int baseDrg = 4700;
-  int groupStatus = 1;
+  int mdc = kResetMdc;
+  int baseDrg = kUngroupableDrg;
+  int groupStatus = kGroupPrincipalUnusable;
   int orProcedureIndex = -1;
   int secondaryIndex = -1;
   int secondSecondaryIndex = -1;
@@ -81,7 +82,7 @@ struct GroupState {
   std::array<uint8_t, 5> savedAllDxRequirement{};  ///< never reset
 
   // --- finalisation ---
-  int finalDrg = 4700;
+  int finalDrg = kUngroupableDrg;
   int firstPassDrg = 0;
   int finaliseStatus = 0;
   int levelSourceIndex = -1;

@@ -10,6 +10,7 @@
 #include "refine/newborn.h"
 #include "refine/refine.h"
 #include "tables/codes.h"
+#include "grouper/values.h"
 
 namespace tallow {
 namespace {
@@ -171,36 +172,36 @@ int IsExcludedObstetricDiagnosis(const GroupState& s, int position) {
 int StayLevelStatus(GroupState& s) {
   if (s.lengthOfStay < 0) {
     s.severityLevel = '4';
-    return 4;
+    return kFinaliseStayInvalid;
   }
   if (s.dischargeStatus == 4 && s.lengthOfStay <= 2) {
     s.severityLevel = 'L';
-    return 0;
+    return kFinaliseDone;
   }
   return -1;
 }
 
 int FinaliseDrg(GroupState& s) {
-  s.finalDrg = 4700;
+  s.finalDrg = kUngroupableDrg;
   s.severityLevel = '0';
   s.levelSourceIndex = -1;
-  s.mdc = 24;
-  if (s.baseDrg < 1 || s.baseDrg > 4770) return 1;
-  if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) return 2;
+  s.mdc = kResetMdc;
+  if (s.baseDrg < 1 || s.baseDrg > kHighestDrg) return kFinaliseDrgOutOfRange;
+  if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) return kFinaliseNoPrincipal;
 
   const DiagnosisClass& principal = DiagnosisClassOf(s, s.diagnosisEntry[0]);
   s.mdc = principal.mdc;
-  if (s.mdc == 15) return GroupNewborn(s);
+  if (s.mdc == kNewbornMdc) return GroupNewborn(s);
 
   const int d = RemapDrg(s, principal);
   const RefinedDrgSlot slot = RefinedDrgSlotOf(s, d);
   s.finalDrg = slot.refinedDrg;
   const int column = slot.levelColumn;
-  if (column < 0) return 3;
+  if (column < 0) return kFinaliseNoLevelColumn;
 
   if (slot.drgType == 'M') {
     if (const int status = StayLevelStatus(s); status >= 0) return status;
-  } else if (s.mdc == 5) {
+  } else if (s.mdc == kCirculatoryMdc) {
     // Circulatory cases: the principal diagnosis may set the level when its
     // row names DRG 1210.
     const int p = FindCcEntry(s, 0);
@@ -214,7 +215,7 @@ int FinaliseDrg(GroupState& s) {
   }
 
   CountLevels(s, principal, d, column);
-  return 0;
+  return kFinaliseDone;
 }
 
 }  // namespace tallow
