@@ -49,9 +49,13 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   }
 
   GroupState& s = state_;
-  // Every case stands alone: nothing of an earlier case's finalisation is
-  // read, and the tables are those of this case's date.
+  // Every case stands alone: nothing of an earlier case's decision or
+  // finalisation is read, and the tables are those of this case's date.
+  // Within the case the passes share these fields.
   s.firstPassDrg = 0;
+  s.savedAllDxRequirement.fill(0);
+  s.pairFirstIndex = 0;
+  s.pairSecondIndex = 0;
   s.diagnosisLevels.fill('0');
   SelectEdition(s.caseDate);
 
