@@ -22,7 +22,7 @@ int DiagnosisCategoryCount(const DiagnosisTable& t, int category) {
   return static_cast<int8_t>(t.categoryCount[category]);
 }
 
-bool SameCode(const char* a, const char* b) { return std::strncmp(a, b, kCodeLength) == 0; }
+bool SameCode(const char* a, const char* b) { return PackCodeToNul(a) == PackCodeToNul(b); }
 
 }  // namespace
 

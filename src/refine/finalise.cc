@@ -17,10 +17,10 @@ namespace {
 
 constexpr char kBlankDate[] = "        ";
 
-bool CodeIs(const char* code, const char* text) { return std::memcmp(code, text, 5) == 0; }
+bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
 
 bool SameCode(const RefinedCcRow& row, const char* code) {
-  return std::memcmp(row.code.data(), code, 5) == 0;
+  return PackCode(row.code.data()) == PackCode(code);
 }
 
 int DiagnosisPositions(const GroupState& s) {
@@ -109,6 +109,7 @@ int FindCcEntry(const GroupState& s, int position) {
   const std::vector<RefinedCcRow>& rows = s.active.refinedCc->rows;
   const int n = static_cast<int>(rows.size());
   const char* code = s.diagnosisWork[position].code;
+  const uint64_t key = PackCode(code);
 
   // Bisection: rows at or below lo sort before the code, rows at or above hi
   // after it.
@@ -118,10 +119,10 @@ int FindCcEntry(const GroupState& s, int position) {
   int hit = -1;
   while (step > 0) {
     const int mid = lo + step;
-    const int order = std::memcmp(code, rows[mid].code.data(), 5);
-    if (order < 0) {
+    const uint64_t at = PackCode(rows[mid].code.data());
+    if (key < at) {
       hi = mid;
-    } else if (order > 0) {
+    } else if (key > at) {
       lo = mid;
     } else {
       hit = mid;

@@ -24,10 +24,14 @@ namespace {
 
 constexpr char kSpecialIdentifier[] = "11100010";
 
-bool CodeIs(const char* code, const char* text) { return std::memcmp(code, text, 5) == 0; }
+bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
 
 // Five-character text order (bytes as unsigned values).
-int CompareCode(const char* code, const char* text) { return std::memcmp(code, text, 5); }
+int CompareCode(const char* code, const char* text) {
+  const uint64_t a = PackCode(code);
+  const uint64_t b = PackCode(text);
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
 
 bool CodeBetween(const char* code, const char* first, const char* last) {
   return CompareCode(code, first) >= 0 && CompareCode(code, last) <= 0;
