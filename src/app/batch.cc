@@ -26,7 +26,7 @@
 #include "app/output_file.h"
 #include "app/platform.h"
 #include "app/summary.h"
-#include "grouper/grouper.h"
+#include "engine/grouper.h"
 #include "tables/identity.h"
 #include "tables/loader.h"
 

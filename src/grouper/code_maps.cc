@@ -109,13 +109,9 @@ std::array<RowCode, N> SortedCodes(const char* const (&text)[N]) {
 }  // namespace
 
 int CompareCodes(const char* a, const char* b) {
-  for (int i = 0; i < kCodeLength; ++i) {
-    const auto ca = static_cast<unsigned char>(a[i]);
-    const auto cb = static_cast<unsigned char>(b[i]);
-    if (ca != cb) return ca < cb ? -1 : 1;
-    if (ca == 0) return 0;
-  }
-  return 0;
+  const uint64_t ka = PackCodeToNul(a);
+  const uint64_t kb = PackCodeToNul(b);
+  return ka < kb ? -1 : (ka > kb ? 1 : 0);
 }
 
 std::span<const RowCode> WithdrawnCodes1999() {

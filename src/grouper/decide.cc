@@ -8,6 +8,7 @@
 
 #include "grouper/lookup.h"
 #include "tables/codes.h"
+#include "grouper/values.h"
 
 namespace tallow {
 namespace {
@@ -42,10 +43,6 @@ constexpr int kRuleNonOr = 39;       // 39-40: nonOrMask
 // workFlags
 constexpr uint8_t kWorkOr = 0x01;
 constexpr uint8_t kWorkPair = 0x02;
-
-constexpr int kUnrelatedDrg = 4680;  // sends the walk once through MDC 30
-constexpr int kUngroupableDrg = 4700;
-constexpr int kFallbackMdc = 30;
 
 using RuleBytes = std::array<uint8_t, 46>;
 
@@ -151,12 +148,12 @@ WalkEnd WalkRules(GroupState& s, int mdc, RuleBytes& copy, int& value) {
 
     const bool testsAge = (r[1] & kAdult) || (r[2] & kAge36);
     if (testsAge && (s.caseErrors & kAgeInvalid)) {
-      s.groupStatus = 3;
+      s.groupStatus = kGroupAgeInvalid;
       return WalkEnd::kStopped;
     }
     const bool testsSex = (r[1] & (kSex1 | kSex2)) != 0;
     if (testsSex && (s.caseErrors & kSexInvalid)) {
-      s.groupStatus = 4;
+      s.groupStatus = kGroupSexInvalid;
       return WalkEnd::kStopped;
     }
     const bool testsStatus = (r[1] & kStatus4) || (r[2] & kStatusBitsByte2);
@@ -165,13 +162,13 @@ WalkEnd WalkRules(GroupState& s, int mdc, RuleBytes& copy, int& value) {
       // does not otherwise match.
       const int v = DrgValueOf(rule);
       if (v < 1210 || v > 1230) {
-        s.groupStatus = 5;
+        s.groupStatus = kGroupStatusInvalid;
         return WalkEnd::kStopped;
       }
       r[1] &= static_cast<uint8_t>(~kStatus4);
       r[2] &= static_cast<uint8_t>(~kStatusBitsByte2);
       if (MaskMatches(r, s.caseMask)) {
-        s.groupStatus = 5;
+        s.groupStatus = kGroupStatusInvalid;
         return WalkEnd::kStopped;
       }
       continue;
@@ -351,8 +348,8 @@ void ResetDecision(GroupState& s) {
   s.principalDrgKey = 0;
   s.caseMask.fill(0);
   s.baseDrg = kUngroupableDrg;
-  s.groupStatus = 1;
-  s.mdc = 24;
+  s.groupStatus = kGroupPrincipalUnusable;
+  s.mdc = kResetMdc;
   s.caseErrors = 0;
 
   auto& mask = s.caseMask;
@@ -401,23 +398,23 @@ void DecideDrg(GroupState& s) {
   RuleBytes copy{};
   int value = 0;
   WalkEnd end = WalkRules(s, s.mdc, copy, value);
-  if (end == WalkEnd::kAccepted && value == kUnrelatedDrg) {
+  if (end == WalkEnd::kAccepted && value == kUnrelatedOrDrg) {
     // DRG 468 (unrelated operating-room procedure): walk the MDC 30 rules
     // once and take what they give, 468 included.
     s.unrelatedRetry = true;
     s.savedMdc = s.mdc;
-    s.mdc = kFallbackMdc;
-    end = WalkRules(s, kFallbackMdc, copy, value);
+    s.mdc = kUnrelatedOrMdc;
+    end = WalkRules(s, kUnrelatedOrMdc, copy, value);
     if (end == WalkEnd::kAccepted) s.mdc = s.savedMdc;
   }
   if (end == WalkEnd::kExhausted) {
-    s.groupStatus = 2;
+    s.groupStatus = kGroupNoRuleMatched;
     return;
   }
   if (end == WalkEnd::kStopped) return;
 
   s.baseDrg = value;
-  s.groupStatus = value == kUngroupableDrg ? 6 : 0;
+  s.groupStatus = value == kUngroupableDrg ? kGroupRuleUngroupable : kGroupGrouped;
   RecordCodesUsed(s, copy);
 }
 

@@ -3,8 +3,9 @@
 // Every step of grouping a case (code preparation, lookups, the decision,
 // finalisation, the newborn path and the refined code) reads and writes one
 // GroupState, owned by one Grouper. The fields keep the names the grouping
-// rules use. Nothing but savedAllDxRequirement and the procedure-pair indexes
-// carries from one case to the next.
+// rules use. Nothing carries from one case to the next: GroupCase resets
+// what the passes of one case share (savedAllDxRequirement, the pair indexes,
+// firstPassDrg).
 #pragma once
 
 #include <array>
@@ -12,6 +13,7 @@
 
 #include "grouper/group_request.h"
 #include "tables/table_set.h"
+#include "grouper/values.h"
 
 namespace tallow {
 
@@ -58,9 +60,9 @@ struct GroupState {
   std::array<int, kMaxProcedures> procedureEntry{}; ///< -1 malformed/absent, -2 blank/ignored
 
   // --- decision ---
-  int mdc = 24;
-  int baseDrg = 4700;
-  int groupStatus = 1;
+  int mdc = kResetMdc;
+  int baseDrg = kUngroupableDrg;
+  int groupStatus = kGroupPrincipalUnusable;
   int orProcedureIndex = -1;
   int secondaryIndex = -1;
   int secondSecondaryIndex = -1;
@@ -73,15 +75,15 @@ struct GroupState {
   uint8_t caseErrors = 0;
   uint8_t principalDrgKey = 0;
   bool bit1ProcedurePresent = false;
-  int pairFirstIndex = 0;   ///< never reset; read only for pair members of the same pass
+  int pairFirstIndex = 0;   ///< not reset between passes; read only for pair members
   int pairSecondIndex = 0;
   bool twoProceduresDemanded = false;
   bool unrelatedRetry = false;
   int savedMdc = 0;
-  std::array<uint8_t, 5> savedAllDxRequirement{};  ///< never reset
+  std::array<uint8_t, 5> savedAllDxRequirement{};  ///< not reset between passes
 
   // --- finalisation ---
-  int finalDrg = 4700;
+  int finalDrg = kUngroupableDrg;
   int firstPassDrg = 0;
   int finaliseStatus = 0;
   int levelSourceIndex = -1;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tables/codes.h"
+#include "grouper/values.h"
 
 namespace tallow {
 namespace {
@@ -21,7 +22,7 @@ int DiagnosisCategoryCount(const DiagnosisTable& t, int category) {
   return static_cast<int8_t>(t.categoryCount[category]);
 }
 
-bool SameCode(const char* a, const char* b) { return std::strncmp(a, b, kCodeLength) == 0; }
+bool SameCode(const char* a, const char* b) { return PackCodeToNul(a) == PackCodeToNul(b); }
 
 }  // namespace
 
@@ -81,7 +82,7 @@ int LookupProcedure(const GroupState& s, int position) {
   // After a pass that ended in MDC 14 with DRG 468 these codes count as
   // absent, so that the next pass groups without them.
   if (!DateBefore(s.caseDate, "19980401") && DateBefore(s.caseDate, kDatedTablesFrom) &&
-      s.mdc == 14 && s.finalDrg == 4680 &&
+      s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg &&
       (SameCode(code, "M0101") || SameCode(code, "M0103") || SameCode(code, "Q2950"))) {
     return -2;
   }

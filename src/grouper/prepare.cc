@@ -56,7 +56,7 @@ int PrepareCaseCodes(GroupState& s) {
     const char* code = CodeOrBlank(request.procedureCodes[i]);
     char* work = s.procedureWork[i].code;
     SetWorkCode(work, code);
-    if (!anyWindow || std::memcmp(code, kBlankCode, kCodeLength) == 0) continue;
+    if (!anyWindow || PackCode(code) == kPackedBlankCode) continue;
 
     auto is = [code](const char* listed) { return CompareCodes(code, listed) == 0; };
     auto convert = [code, work](CodeMap map) {

@@ -10,16 +10,17 @@
 #include "refine/newborn.h"
 #include "refine/refine.h"
 #include "tables/codes.h"
+#include "grouper/values.h"
 
 namespace tallow {
 namespace {
 
 constexpr char kBlankDate[] = "        ";
 
-bool CodeIs(const char* code, const char* text) { return std::memcmp(code, text, 5) == 0; }
+bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
 
 bool SameCode(const RefinedCcRow& row, const char* code) {
-  return std::memcmp(row.code.data(), code, 5) == 0;
+  return PackCode(row.code.data()) == PackCode(code);
 }
 
 int DiagnosisPositions(const GroupState& s) {
@@ -108,6 +109,7 @@ int FindCcEntry(const GroupState& s, int position) {
   const std::vector<RefinedCcRow>& rows = s.active.refinedCc->rows;
   const int n = static_cast<int>(rows.size());
   const char* code = s.diagnosisWork[position].code;
+  const uint64_t key = PackCode(code);
 
   // Bisection: rows at or below lo sort before the code, rows at or above hi
   // after it.
@@ -117,10 +119,10 @@ int FindCcEntry(const GroupState& s, int position) {
   int hit = -1;
   while (step > 0) {
     const int mid = lo + step;
-    const int order = std::memcmp(code, rows[mid].code.data(), 5);
-    if (order < 0) {
+    const uint64_t at = PackCode(rows[mid].code.data());
+    if (key < at) {
       hi = mid;
-    } else if (order > 0) {
+    } else if (key > at) {
       lo = mid;
     } else {
       hit = mid;
@@ -171,36 +173,36 @@ int IsExcludedObstetricDiagnosis(const GroupState& s, int position) {
 int StayLevelStatus(GroupState& s) {
   if (s.lengthOfStay < 0) {
     s.severityLevel = '4';
-    return 4;
+    return kFinaliseStayInvalid;
   }
   if (s.dischargeStatus == 4 && s.lengthOfStay <= 2) {
     s.severityLevel = 'L';
-    return 0;
+    return kFinaliseDone;
   }
   return -1;
 }
 
 int FinaliseDrg(GroupState& s) {
-  s.finalDrg = 4700;
+  s.finalDrg = kUngroupableDrg;
   s.severityLevel = '0';
   s.levelSourceIndex = -1;
-  s.mdc = 24;
-  if (s.baseDrg < 1 || s.baseDrg > 4770) return 1;
-  if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) return 2;
+  s.mdc = kResetMdc;
+  if (s.baseDrg < 1 || s.baseDrg > kHighestDrg) return kFinaliseDrgOutOfRange;
+  if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) return kFinaliseNoPrincipal;
 
   const DiagnosisClass& principal = DiagnosisClassOf(s, s.diagnosisEntry[0]);
   s.mdc = principal.mdc;
-  if (s.mdc == 15) return GroupNewborn(s);
+  if (s.mdc == kNewbornMdc) return GroupNewborn(s);
 
   const int d = RemapDrg(s, principal);
   const RefinedDrgSlot slot = RefinedDrgSlotOf(s, d);
   s.finalDrg = slot.refinedDrg;
   const int column = slot.levelColumn;
-  if (column < 0) return 3;
+  if (column < 0) return kFinaliseNoLevelColumn;
 
   if (slot.drgType == 'M') {
     if (const int status = StayLevelStatus(s); status >= 0) return status;
-  } else if (s.mdc == 5) {
+  } else if (s.mdc == kCirculatoryMdc) {
     // Circulatory cases: the principal diagnosis may set the level when its
     // row names DRG 1210.
     const int p = FindCcEntry(s, 0);
@@ -214,7 +216,7 @@ int FinaliseDrg(GroupState& s) {
   }
 
   CountLevels(s, principal, d, column);
-  return 0;
+  return kFinaliseDone;
 }
 
 }  // namespace tallow

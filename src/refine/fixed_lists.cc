@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "tables/codes.h"
+
 namespace tallow {
 namespace {
 
@@ -22,13 +24,7 @@ constexpr bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Five bytes packed big-endian into the low 40 bits: packed values order like
 // the texts compared byte by byte as unsigned characters.
-constexpr uint64_t PackCode(const char* code) {
-  uint64_t v = 0;
-  for (int i = 0; i < 5; ++i) v = (v << 8) | static_cast<unsigned char>(code[i]);
-  return v;
-}
-
-constexpr uint64_t kBlankPacked = 0x2020202020ULL;
+constexpr uint64_t kBlankPacked = kPackedBlankCode;
 
 template <std::size_t N>
 constexpr std::array<uint64_t, N> SortedCodes(const std::string_view (&codes)[N]) {

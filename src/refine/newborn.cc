@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "refine/finalise.h"
+#include "grouper/values.h"
 
 namespace tallow {
 
@@ -33,7 +34,7 @@ int GroupNewborn(GroupState& s) {
       s.levelSourceIndex = i;
     }
   }
-  return (w <= 0 && w != kWeightAbsent) ? 5 : 0;
+  return (w <= 0 && w != kWeightAbsent) ? kFinaliseBirthWeightInvalid : kFinaliseDone;
 }
 
 }  // namespace tallow

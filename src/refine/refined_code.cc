@@ -17,17 +17,21 @@
 #include "refine/procedure_splits.h"
 #include "refine/refine.h"
 #include "tables/codes.h"
+#include "grouper/values.h"
 
 namespace tallow {
 namespace {
 
-constexpr int32_t kUngroupableCode = 470000;
 constexpr char kSpecialIdentifier[] = "11100010";
 
-bool CodeIs(const char* code, const char* text) { return std::memcmp(code, text, 5) == 0; }
+bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
 
 // Five-character text order (bytes as unsigned values).
-int CompareCode(const char* code, const char* text) { return std::memcmp(code, text, 5); }
+int CompareCode(const char* code, const char* text) {
+  const uint64_t a = PackCode(code);
+  const uint64_t b = PackCode(text);
+  return a < b ? -1 : (a > b ? 1 : 0);
+}
 
 bool CodeBetween(const char* code, const char* first, const char* last) {
   return CompareCode(code, first) >= 0 && CompareCode(code, last) <= 0;
@@ -78,7 +82,7 @@ bool IdentifierIs(const GroupState& s, const char* text) {
 // 1 when the DRG (with its split digit cleared) is age-split and the patient
 // is under 18; DRG value 410 never is.
 int AgeDigit(const GroupState& s, int d) {
-  if (d < 1 || d > 4770 || d == 410) return 0;
+  if (d < 1 || d > kHighestDrg || d == 410) return 0;
   if (s.age < 0 || s.age >= 18) return 0;
   return RefinedDrgSlotOf(s, d / 10 * 10).ageSplit ? 1 : 0;
 }
@@ -210,10 +214,10 @@ int32_t MakeRefinedCode(GroupState& s) {
   const char* date = CaseDateOf(s);
   const bool isNew = !DateBefore(date, "20020101");
 
-  if (s.mdc == 15 && s.dischargeStatus == 999 && s.lengthOfStay >= 0 && s.lengthOfStay <= 4)
-    return 815001;
-  if (s.severityLevel == 'L') return 800000 + 1000 * s.mdc;
-  if (s.severityLevel == '4') return kUngroupableCode;
+  if (s.mdc == kNewbornMdc && s.dischargeStatus == 999 && s.lengthOfStay >= 0 && s.lengthOfStay <= 4)
+    return kNewbornShortStayGroupCode;
+  if (s.severityLevel == 'L') return kShortStayGroupCodeBase + 1000 * s.mdc;
+  if (s.severityLevel == '4') return kUngroupableGroupCode;
 
   if (!isNew) {
     if (s.finalDrg == 390) {
@@ -246,7 +250,7 @@ int32_t MakeRefinedCode(GroupState& s) {
   if (isNew) {
     if (d == 4150 && InCodeList(CodeList::kB20B24, principal)) code += 73000;
     if (d == 4210 && InCodeList(CodeList::kB20B24, principal)) code += 68000;
-    if (SexRuleMatches(s.mdc, s.sex, principal)) code = kUngroupableCode;
+    if (SexRuleMatches(s.mdc, s.sex, principal)) code = kUngroupableGroupCode;
   }
 
   code = ApplyProcedureSplits(s, code);

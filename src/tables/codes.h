@@ -62,9 +62,35 @@ inline std::string CodeText(int category, int tail) {
   return s;
 }
 
+// The five characters of a code as one number, the first character in the
+// highest of five bytes. Numbers order like the characters compared as
+// unsigned bytes (memcmp), and are equal exactly when the codes are.
+constexpr uint64_t PackCode(const char* code) {
+  uint64_t v = 0;
+  for (int i = 0; i < kCodeLength; ++i) v = (v << 8) | static_cast<unsigned char>(code[i]);
+  return v;
+}
+
+inline constexpr uint64_t kPackedBlankCode = PackCode("     ");
+inline constexpr uint64_t kPackedZeroCode = PackCode("00000");
+
 // True when the five characters are five blanks or "00000" (a blank code).
 inline bool IsBlankCode(const char* code) {
-  return std::memcmp(code, "     ", 5) == 0 || std::memcmp(code, "00000", 5) == 0;
+  const uint64_t v = PackCode(code);
+  return v == kPackedBlankCode || v == kPackedZeroCode;
+}
+
+// PackCode of the code as far as its first NUL, the rest as NULs: two keys
+// are equal exactly when strncmp over five characters finds the codes equal,
+// and order as strncmp orders them.
+constexpr uint64_t PackCodeToNul(const char* code) {
+  uint64_t v = 0;
+  bool ended = false;
+  for (int i = 0; i < kCodeLength; ++i) {
+    ended = ended || code[i] == '\0';
+    v = (v << 8) | (ended ? 0u : static_cast<unsigned char>(code[i]));
+  }
+  return v;
 }
 
 // The decimal value of n characters: blanks are skipped, digits accumulate,
@@ -90,11 +116,20 @@ inline void FormatDigits(long value, char* dest, int n) {
   }
 }
 
+// The first eight characters of a date as one number, the first character
+// in the highest byte: numbers order like the texts compared as unsigned
+// bytes.
+constexpr uint64_t PackDate(const char* date) {
+  uint64_t v = 0;
+  for (int i = 0; i < 8; ++i) v = (v << 8) | static_cast<unsigned char>(date[i]);
+  return v;
+}
+
 // Compares the first eight characters of a case date with a limit
 // ("20020101") byte by byte as unsigned characters; true when the date is
 // below the limit. Dates are texts; a blank date is below every limit.
 inline bool DateBefore(const char* caseDate, const char* limit) {
-  return std::memcmp(caseDate, limit, 8) < 0;
+  return PackDate(caseDate) < PackDate(limit);
 }
 
 }  // namespace tallow

@@ -19,9 +19,7 @@ RowCode IndexKeyOf(const char* code) {
   return key;
 }
 
-bool KeyLess(const RowCode& a, const RowCode& b) {
-  return std::memcmp(a.data(), b.data(), a.size()) < 0;
-}
+bool KeyLess(const RowCode& a, const RowCode& b) { return PackCode(a.data()) < PackCode(b.data()); }
 
 }  // namespace
 

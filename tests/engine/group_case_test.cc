@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "grouper/grouper.h"
+#include "engine/grouper.h"
 #include "support/table_fixture.h"
 
 namespace tallow {

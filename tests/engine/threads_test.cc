@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "grouper/grouper.h"
+#include "engine/grouper.h"
 #include "tables/loader.h"
 #include "tables/toolkit/toolkit.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "grouper/grouper.h"
+#include "engine/grouper.h"
 #include "refine_case.h"
 
 namespace tallow {

@@ -1,5 +1,5 @@
 // The Grouper: one GroupCase call groups one case.
-#include "grouper/grouper.h"
+#include "engine/grouper.h"
 
 #include <cstring>
 #include <utility>
@@ -8,15 +8,13 @@
 #include "grouper/lookup.h"
 #include "grouper/prepare.h"
 #include "refine/refine.h"
+#include "grouper/values.h"
 
 namespace tallow {
 namespace {
 
 // Case fields before SetCaseFields binds the caller's texts.
 constexpr char kBlankField[] = "        ";
-
-constexpr int kUngroupableDrg = 4700;
-constexpr int kResetMdc = 24;
 
 int16_t Truncate16(int value) { return static_cast<int16_t>(value); }
 
@@ -51,9 +49,13 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   }
 
   GroupState& s = state_;
-  // Every case stands alone: nothing of an earlier case's finalisation is
-  // read, and the tables are those of this case's date.
+  // Every case stands alone: nothing of an earlier case's decision or
+  // finalisation is read, and the tables are those of this case's date.
+  // Within the case the passes share these fields.
   s.firstPassDrg = 0;
+  s.savedAllDxRequirement.fill(0);
+  s.pairFirstIndex = 0;
+  s.pairSecondIndex = 0;
   s.diagnosisLevels.fill('0');
   SelectEdition(s.caseDate);
 
@@ -93,7 +95,7 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
       s.baseDrg = request.baseDrg;
     }
     if (flags & GroupFlagFinalise) s.finaliseStatus = FinaliseDrg(s);
-    if (!(s.mdc == 14 && s.finalDrg == 4680)) budget = 1;
+    if (!(s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg)) budget = 1;
   }
 
   if (flags & GroupFlagDecide) {

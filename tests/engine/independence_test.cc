@@ -1,0 +1,268 @@
+// Every case stands alone: its results depend on the case and the tables
+// only. A case grouped by a fresh Grouper, after other cases in any order,
+// or on another thread gives the same value in every output field.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/grouper.h"
+#include "tables/loader.h"
+#include "tables/toolkit/code_pool.h"
+#include "tables/toolkit/source_format.h"
+#include "tables/toolkit/split_mix.h"
+#include "tables/toolkit/toolkit.h"
+
+namespace tallow {
+namespace {
+
+// Everything GroupCase hands back for one case.
+struct Outcome {
+  int16_t result;
+  std::array<int16_t, 14> fields;  // every out field of the request but groupCode
+  int32_t groupCode;
+  std::array<char, kMaxDiagnoses> levels;
+  std::array<char, 9> versionDate;
+  bool operator==(const Outcome&) const = default;
+};
+
+struct Case {
+  char identifier[8];
+  char date[8];
+  char modifiers[5];
+  char dx[kMaxDiagnoses][5];
+  char px[kMaxProcedures][5];
+  GroupRequest in;  // the non-code inputs; pointers are set when grouping
+  int flags;
+};
+
+void Fill(char* to, const std::string& code) { std::memcpy(to, code.data(), 5); }
+
+// Sets bits in the sparse byte list that ends a procedure class line
+// ("class K BYTES" or "row CODE FROM TO BYTES").
+std::string WithBits(const std::string& line, const std::vector<std::pair<int, uint8_t>>& bits) {
+  const size_t at = line.rfind(' ') + 1;
+  uint8_t bytes[toolkit::kProcedureClassBytes] = {};
+  const std::string list = line.substr(at);
+  for (size_t pos = 0; list != "-" && pos < list.size();) {
+    const size_t colon = list.find(':', pos);
+    const size_t comma = std::min(list.find(',', pos), list.size());
+    bytes[std::stoi(list.substr(pos, colon - pos))] =
+        static_cast<uint8_t>(std::stoi(list.substr(colon + 1, comma - colon - 1), nullptr, 16));
+    pos = comma + 1;
+  }
+  for (const auto& [index, bit] : bits) bytes[index] |= bit;
+  return line.substr(0, at) + toolkit::SparseBytesText(bytes, toolkit::kProcedureClassBytes, 0);
+}
+
+// A synthetic set with what state carried between cases would act on, and
+// that the generator leaves out: procedures with a procedure-pair bit (class
+// bytes 19 and 20), one procedure with both halves of a pair, and first in
+// each MDC's rules a DRG 390 rule (which reads the every-diagnosis
+// requirement of the last rule that demanded one), then a rule demanding that
+// every diagnosis be covered.
+TableImages StatefulTables(uint64_t seed) {
+  std::map<std::string, std::string> sources = SynthSources(seed);
+  for (auto& [name, text] : sources) {
+    const bool procedures = name == "SGTAB8" || name == "SGTAB9" || name == "SGTAB0";
+    const bool rules = name == "DGTAB" || name == "DGTAB0";
+    if (!procedures && !rules) continue;
+    std::string out;
+    int number = 0;
+    int lastMdc = 0;
+    int ruleOfMdc = 0;
+    for (size_t pos = 0; pos < text.size();) {
+      const size_t end = text.find('\n', pos);
+      std::string line = text.substr(pos, end - pos);
+      pos = end + 1;
+      if (procedures && (line.starts_with("class ") || line.starts_with("row "))) {
+        switch (number++ % 9) {
+          case 0: line = WithBits(line, {{19, 0x01}, {20, 0x01}}); break;
+          case 1: case 4: line = WithBits(line, {{19, 0x02}}); break;
+          case 2: case 6: line = WithBits(line, {{20, 0x02}}); break;
+          default: break;
+        }
+      }
+      if (rules && line.starts_with("rule ")) {
+        // The table is full: the two rules take the places of the first two
+        // of the MDC (each medical MDC has at least four).
+        const int mdc = std::stoi(line.substr(5));
+        ruleOfMdc = mdc == lastMdc ? ruleOfMdc + 1 : 0;
+        lastMdc = mdc;
+        const std::string head = "rule " + std::to_string(mdc) + " 3900 0 ";
+        if (mdc <= 25 && ruleOfMdc == 0) line = head + "1:11";
+        if (mdc <= 25 && ruleOfMdc == 1) {
+          uint8_t require[5] = {};
+          require[mdc % 5] = static_cast<uint8_t>(1 << (mdc % 8));
+          require[(mdc + 2) % 5] |= 0x01;
+          line = head + "2:08," + toolkit::SparseBytesText(require, 5, 14);
+        }
+      }
+      out += line + '\n';
+    }
+    text = out;
+  }
+  auto images = BuildTableImages(sources);
+  if (!images.ok()) ADD_FAILURE() << images.message();
+  return images.ok() ? *images : TableImages{};
+}
+
+// A mix like real input: every edition, 1-10 diagnoses, 0-20 procedures,
+// unknown and blank codes, newborns, exempt identifiers, odd demographics.
+std::vector<Case> MakeCases(const TableSet& tables, uint64_t seed, int count) {
+  const CodePool pool = CodesOf(tables);
+  static const char* const kDates[kEditionCount][2] = {
+      {"19980315", "19980815"}, {"19990615", "20010715"},
+      {"20020115", "20021215"}, {"20030315", "20050101"}};
+  static const char* const kIdentifiers[] = {"12345678", "99099999", "99399999", "11100010"};
+  static const char* const kModifiers[] = {"     ", "SBL  ", "L    ", "B    "};
+  uint64_t state = seed;
+  auto below = [&state](uint64_t n) { return static_cast<int>(SplitMix64(state) % n); };
+
+  std::vector<Case> cases(static_cast<size_t>(count));
+  for (Case& c : cases) {
+    const int edition = below(kEditionCount);
+    std::memcpy(c.identifier, kIdentifiers[below(8) < 5 ? 0 : below(4)], 8);
+    std::memcpy(c.date, kDates[edition][below(2)], 8);
+    std::memcpy(c.modifiers, kModifiers[below(4)], 5);
+    const std::vector<std::string>& dx = pool.diagnoses[edition];
+    const std::vector<std::string>& px = pool.procedures[edition];
+    for (auto& code : c.dx) Fill(code, "     ");
+    for (auto& code : c.px) Fill(code, "     ");
+    const int diagnoses = 1 + below(10);
+    for (int i = 0; i < diagnoses; ++i) {
+      Fill(c.dx[i], below(30) == 0 || dx.empty() ? std::string("X9999") : dx[below(dx.size())]);
+    }
+    const int procedures = below(3) == 0 ? below(21) : below(4);
+    for (int i = 0; i < procedures && !px.empty(); ++i) Fill(c.px[i], px[below(px.size())]);
+
+    GroupRequest& r = c.in;
+    r.diagnosisCount = static_cast<int16_t>(below(4) == 0 ? kMaxDiagnoses : diagnoses);
+    r.procedureCount = static_cast<int16_t>(below(4) == 0 ? kMaxProcedures : procedures);
+    r.age = static_cast<int16_t>(below(20) == 0 ? 130 - below(140) : below(90));
+    r.sexDigit = static_cast<int16_t>(below(11));
+    r.dischargeStatus = static_cast<int16_t>(below(12) == 0 ? 999 : below(11) - 1);
+    r.lengthOfStay = static_cast<int16_t>(below(10) - 1 + (below(4) == 0 ? below(60) : 0));
+    r.birthWeight = static_cast<int16_t>(below(3) == 0 ? below(4000) - 10 : -2);
+    r.baseDrg = static_cast<int16_t>(10 * below(480));
+    const int flags = below(10);
+    c.flags = flags < 7 ? GroupFlagDecide | GroupFlagFinalise : flags - 7;
+  }
+  return cases;
+}
+
+Outcome Group(Grouper& grouper, const Case& c) {
+  GroupRequest r = c.in;
+  for (int i = 0; i < kMaxDiagnoses; ++i) r.diagnosisCodes[i] = c.dx[i];
+  for (int i = 0; i < kMaxProcedures; ++i) r.procedureCodes[i] = c.px[i];
+  std::array<char, 9> version{};
+  std::memcpy(version.data(), "........", 8);
+  r.versionDateOut = version.data();
+  grouper.SetCaseFields(c.identifier, c.date, c.modifiers);
+  grouper.SelectEdition(c.date);
+  Outcome o{};
+  o.result = grouper.GroupCase(r, c.flags);
+  o.fields = {r.baseDrg,
+              r.mdc,
+              r.groupStatus,
+              r.orProcedureIndex,
+              r.secondaryIndex,
+              r.secondSecondaryIndex,
+              r.secondOrProcedureIndex,
+              r.nonOrProcedureIndex,
+              r.secondNonOrProcedureIndex,
+              r.ccIndex,
+              r.finalDrg,
+              r.finaliseStatus,
+              r.levelSourceIndex,
+              r.underEighteen};
+  o.groupCode = r.groupCode;
+  o.levels = grouper.state().diagnosisLevels;
+  o.versionDate = version;
+  return o;
+}
+
+// Groups the cases in the given order with one Grouper; results by case.
+std::vector<Outcome> GroupInOrder(const std::shared_ptr<const TableSet>& tables,
+                                  const std::vector<Case>& cases, const std::vector<size_t>& order) {
+  std::vector<Outcome> out(cases.size());
+  Grouper grouper(tables);
+  for (size_t i : order) out[i] = Group(grouper, cases[i]);
+  return out;
+}
+
+class IndependenceTest : public testing::TestWithParam<uint64_t> {};
+
+TEST_P(IndependenceTest, EveryOrderAndThreadGivesTheResultsOfTheCaseAlone) {
+  auto loaded = LoadTablesFromImages(StatefulTables(GetParam()));
+  ASSERT_TRUE(loaded.ok()) << loaded.message();
+  const std::shared_ptr<const TableSet> tables = *loaded;
+  const std::vector<Case> cases = MakeCases(*tables, GetParam() * 7919, 2500);
+
+  std::vector<Outcome> alone;
+  for (const Case& c : cases) {
+    Grouper fresh(tables);
+    alone.push_back(Group(fresh, c));
+  }
+  // Agreement proves little unless the mix reaches the index fields that an
+  // earlier case could disturb.
+  std::set<int> drgs, secondary, orIndex;
+  for (const Outcome& o : alone) {
+    drgs.insert(o.fields[10]), secondary.insert(o.fields[4]), orIndex.insert(o.fields[3]);
+  }
+  ASSERT_GT(drgs.size(), 30u);
+  ASSERT_GT(orIndex.size(), 4u);
+
+  std::vector<size_t> forward(cases.size());
+  std::iota(forward.begin(), forward.end(), size_t{0});
+  std::vector<size_t> reversed(forward.rbegin(), forward.rend());
+  std::vector<size_t> shuffled = forward;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937_64(GetParam()));
+
+  struct Run {
+    const char* name;
+    std::vector<Outcome> got;
+  };
+  std::vector<Run> runs = {{"file order", GroupInOrder(tables, cases, forward)},
+                           {"reversed", GroupInOrder(tables, cases, reversed)},
+                           {"shuffled", GroupInOrder(tables, cases, shuffled)}};
+  for (int threads = 2; threads <= 4; ++threads) {
+    // Thread t takes every threads-th case from t on, so each grouper sees
+    // other neighbours than the single grouper did.
+    std::vector<Outcome> got(cases.size());
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+      workers.emplace_back([&, t] {
+        Grouper grouper(tables);
+        for (size_t i = static_cast<size_t>(t); i < cases.size(); i += static_cast<size_t>(threads)) {
+          got[i] = Group(grouper, cases[i]);
+        }
+      });
+    }
+    for (std::thread& w : workers) w.join();
+    runs.push_back({threads == 2 ? "2 threads" : threads == 3 ? "3 threads" : "4 threads", got});
+  }
+
+  for (const Run& run : runs) {
+    int differing = 0;
+    for (size_t i = 0; i < cases.size(); ++i) {
+      if (run.got[i] == alone[i]) continue;
+      if (++differing <= 3) ADD_FAILURE() << run.name << ": case " << i << " differs from alone";
+    }
+    EXPECT_EQ(differing, 0) << run.name;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Seeds, IndependenceTest, testing::Values(5, 31, 20261208));
+
+}  // namespace
+}  // namespace tallow
