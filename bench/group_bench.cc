@@ -130,7 +130,7 @@ std::vector<BoundCase> BindCases(int count) {
     BoundCase& c = cases[i];
     c.line = lines[i];
     app::CaseLine caseLine;
-    for (char ch : c.line) caseLine.Push(ch);
+    caseLine.Assign(c.line.data(), c.line.size(), false);
     const char* p = c.line.data();
     for (int k = 0; k < 10; ++k) c.request.diagnosisCodes[k] = p + 33 + 5 * k;
     for (int k = 0; k < 20; ++k) c.request.procedureCodes[k] = p + 83 + 5 * k;
@@ -193,7 +193,7 @@ void BM_Parse(benchmark::State& state) {
   std::vector<std::unique_ptr<app::CaseLine>> caseLines;
   for (const std::string& l : lines) {
     caseLines.push_back(std::make_unique<app::CaseLine>());
-    for (char ch : l) caseLines.back()->Push(ch);
+    caseLines.back()->Assign(l.data(), l.size(), false);
   }
   GroupRequest request;
   std::size_t next = 0;
