@@ -4,7 +4,8 @@
 #   make run            build, then group the bundled demo cases
 #   make test           build, then run the whole test suite
 #   make test SANITIZE=1   the same under AddressSanitizer and UBSan
-#   make bench          build and run the benchmarks
+#   make bench          build and run the benchmarks, then the whole program on
+#                       a generated million-line file
 #   make fuzz           build the libFuzzer targets with clang (ASan, UBSan) and
 #                       run each for FUZZ_SECONDS on a copy of its corpus
 
@@ -62,6 +63,7 @@ test: build
 
 bench: build
 	$(BUILD)/bench/tallow_bench
+	bench/whole_program.sh $(BUILD)
 
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(DEBIAN_PACKAGES) $(FUZZ_PACKAGES)"

@@ -1,5 +1,7 @@
 // Arbitrary case files through the whole batch loop with a valid synthetic
-// table set: any bytes, any line lengths and endings.
+// table set: any bytes, any line lengths and endings. The first byte also
+// chooses a small block size, padding and a number of workers for a second
+// run, whose output must be the same as with the default blocks.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!loaded.ok()) std::abort();
     return *loaded;
   }();
-  fuzz::GroupText(tables, std::string(reinterpret_cast<const char*>(data), size));
+  const std::string input(reinterpret_cast<const char*>(data), size);
+  const unsigned choice = size > 0 ? data[0] : 0;
+  const bool pad = (choice & 1) != 0;
+  const std::size_t blockBytes = 512 + 16 * (choice >> 1);
+  const int jobs = 1 + static_cast<int>(choice % 3);
+  if (fuzz::GroupTextTo(tables, input, 0, pad, 1) !=
+      fuzz::GroupTextTo(tables, input, blockBytes, pad, jobs)) {
+    std::abort();  // the blocks a file is read in changed what was written
+  }
   return 0;
 }

@@ -74,6 +74,29 @@ void GroupText(const std::shared_ptr<const TableSet>& tables, std::string input)
   std::fclose(err);
 }
 
+std::string GroupTextTo(const std::shared_ptr<const TableSet>& tables, std::string input,
+                        std::size_t blockBytes, bool pad, int jobs) {
+  if (input.empty()) input.push_back('\n');
+  std::FILE* in = fmemopen(input.data(), input.size(), "r");
+  char* buffer = nullptr;
+  std::size_t size = 0;
+  std::FILE* out = open_memstream(&buffer, &size);
+  std::FILE* err = std::fopen("/dev/null", "w");
+  if (in == nullptr || out == nullptr || err == nullptr) std::abort();
+  app::BatchOptions options;
+  options.err = err;
+  options.blockBytes = blockBytes;
+  options.pad = pad;
+  options.jobs = jobs;
+  (void)app::GroupStream(tables, in, out, options);
+  std::fclose(in);
+  std::fclose(out);
+  std::fclose(err);
+  std::string written(buffer, size);
+  std::free(buffer);
+  return written;
+}
+
 void GroupSamples(const std::shared_ptr<const TableSet>& tables) {
   std::string input;
   for (const std::string& line : SampleCaseLines()) input += line + "\n";

@@ -23,6 +23,11 @@ const std::vector<std::string>& SampleCaseLines();
 // tables; the output and the messages are discarded.
 void GroupText(const std::shared_ptr<const TableSet>& tables, std::string input);
 
+// The same with blocks of `blockBytes` (0: the default), padded short lines
+// or not, on `jobs` workers; returns what the batch wrote.
+std::string GroupTextTo(const std::shared_ptr<const TableSet>& tables, std::string input,
+                        std::size_t blockBytes, bool pad, int jobs);
+
 // Groups every sample case line with the given tables.
 void GroupSamples(const std::shared_ptr<const TableSet>& tables);
 

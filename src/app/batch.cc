@@ -335,8 +335,13 @@ struct ReadEnd {
   int64_t line = 0;  ///< the line of a read error or an interrupt
 };
 
+// A block holds at least the 214 characters a case needs, so the first
+// piece of every line holds its input and result fields.
+constexpr std::size_t kMinimumBlockBytes = 512;
+
 std::size_t BlockBytes(const BatchOptions& options) {
-  return options.blockBytes > 0 ? options.blockBytes : kDefaultBlockBytes;
+  if (options.blockBytes == 0) return kDefaultBlockBytes;
+  return std::max(options.blockBytes, kMinimumBlockBytes);
 }
 
 ReadEnd RunOneWorker(const std::shared_ptr<const TableSet>& tables, BlockReader& reader,

@@ -75,7 +75,7 @@ struct BatchOptions {
   bool progress = false;
   SummaryMode summary = SummaryMode::kNever;
   std::string summaryJsonPath;  ///< "" writes none
-  std::size_t blockBytes = 0;   ///< 0 is the default block size
+  std::size_t blockBytes = 0;   ///< 0 is the default block size; at least 512 are taken
   std::FILE* err = stderr;      ///< where messages go
 };
 
