@@ -365,7 +365,8 @@ class Pipeline {
   Pipeline(const std::shared_ptr<const TableSet>& tables, const BatchOptions& options,
            int workers)
       : options_(options) {
-    const std::size_t pool = static_cast<std::size_t>(2 * workers + 2);
+    // One block per worker, one being read and two being written.
+    const std::size_t pool = static_cast<std::size_t>(workers + 3);
     for (std::size_t i = 0; i < pool; ++i) {
       blocks_.push_back(std::make_unique<BlockWork>(BlockBytes(options), kDefaultBlockPieces));
       free_.push_back(blocks_.back().get());

@@ -17,8 +17,8 @@ int RunClassicBatch() {
   if (const char* jobs = std::getenv("TALLOW_JOBS"); jobs != nullptr && *jobs != '\0') {
     char* end = nullptr;
     const long n = std::strtol(jobs, &end, 10);
-    if (*end != '\0' || n < 1 || n > 256) {
-      std::fprintf(stderr, "tallow: TALLOW_JOBS=%s is not a number of workers from 1 to 256\n",
+    if (*end != '\0' || n < 1 || n > 64) {
+      std::fprintf(stderr, "tallow: TALLOW_JOBS=%s is not a number of workers from 1 to 64\n",
                    jobs);
       return kExitUsage;
     }
@@ -61,7 +61,7 @@ void AddGroupCommand(CLI::App& app, int* exitStatus) {
                   "of writing them back without results");
   group->add_option("--jobs", options->jobs,
                     "Workers grouping in parallel (default: one per core)")
-      ->check(CLI::Range(1, 256));
+      ->check(CLI::Range(1, 64));
   group->add_flag("--summary", *summary,
                   "Print the run summary on standard error (the default on a terminal)");
   group->add_flag("--quiet", *quiet, "No summary and no progress line");

@@ -81,6 +81,10 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) {
     *error = "cannot open " + path + " for writing: " + ErrorText(errno);
+    if (exists) {
+      *error += " (the results go to a temporary file in " + DirectoryOf(target) +
+                " that replaces " + path + " at the end, so that it is never left half written)";
+    }
     return false;
   }
   owned_ = true;
