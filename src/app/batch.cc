@@ -189,7 +189,6 @@ class Worker {
       const char* fields = line_->data();
       // GroupCase chooses the table edition from the case date itself.
       PrepareRequest(request_, *line_);
-      grouper_->mutableState().diagnosisLevels.fill('0');
       const int result = grouper_->GroupCase(request_, kGroupFlags);
       if (result != 0) {
         if (jsonl) {

@@ -192,20 +192,26 @@ TEST_F(BatchTest, OutputThatIsTheInputIsRefusedAndKept) {
 TEST_F(BatchTest, WriteErrorIsNotReportedAsSuccess) {
   if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
   dir_.Write("tallow.in", CaseLine("A") + "\n");
-  BatchOptions options = Options();
-  options.outputPath = "/dev/full";
-  EXPECT_EQ(RunBatch(options), kExitWrite);
-  EXPECT_NE(err_.Text().find("write error"), std::string::npos) << err_.Text();
+  for (int jobs : {1, 2}) {
+    BatchOptions options = Options();
+    options.outputPath = "/dev/full";
+    options.jobs = jobs;
+    EXPECT_EQ(RunBatch(options), kExitWrite);
+  }
+  EXPECT_NE(err_.Text().find("write error on /dev/full at line 1"), std::string::npos)
+      << err_.Text();
 }
 
 TEST_F(BatchTest, RefusedCaseStopsTheBatchAndSaysWhere) {
-  for (OutputFormat format : {OutputFormat::kLines, OutputFormat::kJsonl}) {
+  for (auto [format, jobs] : {std::pair{OutputFormat::kLines, 1}, std::pair{OutputFormat::kJsonl, 1},
+                              std::pair{OutputFormat::kLines, 3}, std::pair{OutputFormat::kJsonl, 3}}) {
     CapturedStream in, out, err;
     const std::string input = CaseLine("A") + "\n" + CaseLine("B") + "\n";
     std::fwrite(input.data(), 1, input.size(), in.get());
     std::rewind(in.get());
     BatchOptions options = Options(format);
     options.err = err.get();
+    options.jobs = jobs;
     // Without tables the grouper refuses every case.
     EXPECT_EQ(GroupStream(nullptr, in.get(), out.get(), options), kExitGrouping);
     EXPECT_EQ(out.Text(), format == OutputFormat::kJsonl
@@ -220,12 +226,17 @@ TEST_F(BatchTest, RefusedCaseStopsTheBatchAndSaysWhere) {
 
 TEST_F(BatchTest, ReadErrorEndsTheRun) {
   // Reading a directory fails on this platform without reaching end of file.
-  std::FILE* in = std::fopen("/", "rb");
-  ASSERT_NE(in, nullptr);
-  CapturedStream out;
-  EXPECT_EQ(GroupStream(tallow::testing::BuildTables(kSources), in, out.get(), Options()),
-            kExitRead);
-  std::fclose(in);
+  for (int jobs : {1, 2}) {
+    std::FILE* in = std::fopen("/", "rb");
+    ASSERT_NE(in, nullptr);
+    CapturedStream out;
+    BatchOptions options = Options();
+    options.jobs = jobs;
+    EXPECT_EQ(GroupStream(tallow::testing::BuildTables(kSources), in, out.get(), options),
+              kExitRead);
+    EXPECT_EQ(out.Text(), "");
+    std::fclose(in);
+  }
   EXPECT_NE(err_.Text().find("read error in"), std::string::npos) << err_.Text();
 }
 
