@@ -678,18 +678,6 @@ void AppendEscaped(fmt::memory_buffer& out, const char* text, int n) {
   }
 }
 
-// The English line after one of the classic batch's fixed messages, and the
-// plain message of `tallow group`: what happened and what to do.
-void ReportTableLoadFailure(const BatchOptions& options, const std::string& directory,
-                            const std::string& reason, const std::string& outName) {
-  std::FILE* err = options.err;
-  if (options.classicMessages) ShowMessage(err, "환경 오류", "초기화 실패");
-  std::fprintf(err,
-               "tallow: the tables in %s failed to load: %s; %s was left as it was "
-               "(tallow tables check %s says what is wrong)\n",
-               directory.c_str(), reason.c_str(), outName.c_str(), directory.c_str());
-}
-
 std::string AbsoluteDirectory(const std::string& directory) {
   char resolved[PATH_MAX];
   const std::string path = directory.empty() ? "." : directory;
@@ -744,85 +732,103 @@ void AppendJsonError(fmt::memory_buffer& out, int64_t lineNumber, const char* er
   out.append(std::string_view("\"}"));
 }
 
-int RunBatch(const BatchOptions& options) {
-  const auto started = std::chrono::steady_clock::now();
-  std::FILE* err = options.err;
-  InterruptWatch watch;
-  const std::string inName = DisplayName(options.inputPath, "standard input");
-
+int OpenRun(const RunPaths& paths, std::FILE* err, bool classicMessages, bool wantDigest,
+            OpenedRun* run) {
+  run->inName = DisplayName(paths.inputPath, "standard input");
   // The input must exist before anything is opened or created.
-  int inFd = STDIN_FILENO;
-  struct ClosedOnExit {
-    int fd = -1;
-    ~ClosedOnExit() {
-      if (fd >= 0) ::close(fd);
-    }
-  } ownedInput;
-  if (options.inputPath != "-") {
-    if (!DirectoryEntryExists("", options.inputPath)) {
-      if (options.classicMessages) {
+  if (paths.inputPath == "-") {
+    run->inFd = STDIN_FILENO;
+  } else {
+    if (!DirectoryEntryExists("", paths.inputPath)) {
+      if (classicMessages) {
         ShowMessage(err, "input file 오류", "tallow.in파일을 찾을 수 없읍니다");
         std::fprintf(err,
                      "tallow: there is no tallow.in in %s; put the case file there, or name it "
                      "with tallow group --in FILE\n",
                      AbsoluteDirectory("").c_str());
       } else {
-        std::fprintf(err, "tallow: input file %s not found\n", options.inputPath.c_str());
+        std::fprintf(err, "tallow: input file %s not found\n", paths.inputPath.c_str());
       }
       return kExitInput;
     }
-    inFd = ::open(options.inputPath.c_str(), O_RDONLY | O_CLOEXEC);
+    run->inFd = ::open(paths.inputPath.c_str(), O_RDONLY | O_CLOEXEC);
     const int openError = errno;
-    ownedInput.fd = inFd;
+    run->ownsInput = run->inFd >= 0;
     struct stat info {};
-    const bool isDirectory = inFd >= 0 && ::fstat(inFd, &info) == 0 && S_ISDIR(info.st_mode);
-    if (inFd < 0 || isDirectory) {
-      std::fprintf(err, "tallow: cannot open %s: %s\n", options.inputPath.c_str(),
-                   std::strerror(inFd < 0 ? openError : EISDIR));
+    const bool isDirectory =
+        run->inFd >= 0 && ::fstat(run->inFd, &info) == 0 && S_ISDIR(info.st_mode);
+    if (run->inFd < 0 || isDirectory) {
+      std::fprintf(err, "tallow: cannot open %s: %s\n", paths.inputPath.c_str(),
+                   std::strerror(run->inFd < 0 ? openError : EISDIR));
       return kExitInput;
     }
   }
 
-  OutputFile output;
-  if (options.outputPath != "-") {
+  if (paths.outputPath != "-") {
     // Writing over the input would lose it; it is refused, not replaced.
-    if (IsSameRegularFile(inFd, options.outputPath)) {
+    if (IsSameRegularFile(run->inFd, paths.outputPath)) {
       std::fprintf(err, "tallow: %s is the input file; it is not overwritten\n",
-                   options.outputPath.c_str());
+                   paths.outputPath.c_str());
       return kExitOutput;
     }
   }
   std::string openError;
-  if (!output.Open(options.outputPath, &openError)) {
+  if (!run->output.Open(paths.outputPath, &openError)) {
     std::fprintf(err, "tallow: %s\n", openError.c_str());
     return kExitOutput;
   }
 
-  const std::string tablesName = options.tablesDirectory.empty() ? "." : options.tablesDirectory;
+  run->tablesName = paths.tablesDirectory.empty() ? "." : paths.tablesDirectory;
   struct stat tablesInfo {};
-  if (::stat(tablesName.c_str(), &tablesInfo) != 0 || !S_ISDIR(tablesInfo.st_mode)) {
-    if (options.classicMessages) ShowMessage(err, "환경 오류", "초기화 실패");
+  if (::stat(run->tablesName.c_str(), &tablesInfo) != 0 || !S_ISDIR(tablesInfo.st_mode)) {
+    if (classicMessages) ShowMessage(err, "환경 오류", "초기화 실패");
     std::fprintf(err,
                  "tallow: the table directory %s does not exist or is not a directory; name the "
                  "directory of the 22 table files with --tables DIR; %s was left as it was\n",
-                 tablesName.c_str(), output.displayName().c_str());
+                 run->tablesName.c_str(), run->output.displayName().c_str());
     return kExitTables;
   }
+  Result<std::shared_ptr<const TableSet>> tables =
+      LoadTablesWithDigest(paths.tablesDirectory, wantDigest ? &run->digest : nullptr);
+  if (!tables.ok()) {
+    if (classicMessages) ShowMessage(err, "환경 오류", "초기화 실패");
+    std::fprintf(err,
+                 "tallow: the tables in %s failed to load: %s; %s was left as it was "
+                 "(tallow tables check %s says what is wrong)\n",
+                 run->tablesName.c_str(), tables.message().c_str(),
+                 run->output.displayName().c_str(), run->tablesName.c_str());
+    return kExitTables;
+  }
+  run->tables = *tables;
+  return kExitOk;
+}
+
+OpenedRun::~OpenedRun() {
+  if (ownsInput && inFd >= 0) ::close(inFd);
+}
+
+int RunBatch(const BatchOptions& options) {
+  const auto started = std::chrono::steady_clock::now();
+  std::FILE* err = options.err;
+  InterruptWatch watch;
   const bool wantSummary = options.summary == SummaryMode::kAlways ||
                            (options.summary == SummaryMode::kAuto && IsTerminal(err)) ||
                            !options.summaryJsonPath.empty();
-  std::string digest;
-  Result<std::shared_ptr<const TableSet>> tables =
-      LoadTablesWithDigest(options.tablesDirectory, wantSummary ? &digest : nullptr);
-  if (!tables.ok()) {
-    ReportTableLoadFailure(options, tablesName, tables.message(), output.displayName());
-    return kExitTables;
+  OpenedRun run;
+  const RunPaths paths{options.tablesDirectory, options.inputPath, options.outputPath};
+  if (const int status = OpenRun(paths, err, options.classicMessages, wantSummary, &run);
+      status != kExitOk) {
+    return status;
   }
+  OutputFile& output = run.output;
+  const std::string& digest = run.digest;
+  const std::string& tablesName = run.tablesName;
+  const std::shared_ptr<const TableSet> tables = run.tables;
 
   RunCounts counts;
   RunEnd end;
-  const Streams streams{inFd, &output, inName};
-  int status = GroupLines(*tables, streams, options, &watch, &counts, &end);
+  const Streams streams{run.inFd, &output, run.inName};
+  int status = GroupLines(tables, streams, options, &watch, &counts, &end);
 
   // A named file is replaced when the run ended as the batch defines it;
   // after a write error or an interrupt it stays as it was.

@@ -23,6 +23,7 @@
 
 #include <fmt/format.h>
 
+#include "app/output_file.h"
 #include "grouper/group_request.h"
 #include "tables/table_set.h"
 
@@ -96,6 +97,31 @@ struct RunCounts {
 
 // Runs the batch; returns one of the exit statuses above.
 int RunBatch(const BatchOptions& options);
+
+// The start shared by the commands that read case lines: the input must
+// exist and open, the output is prepared (see OutputFile), the table set is
+// loaded. Each failure is reported on `err` (with the classic batch's fixed
+// messages when asked) and returns its exit status; kExitOk when all is ready.
+struct RunPaths {
+  std::string tablesDirectory;  ///< "" is the current directory
+  std::string inputPath;        ///< "-" is standard input
+  std::string outputPath;       ///< "-" is standard output
+};
+struct OpenedRun {
+  OpenedRun() = default;
+  OpenedRun(const OpenedRun&) = delete;
+  OpenedRun& operator=(const OpenedRun&) = delete;
+  ~OpenedRun();
+  int inFd = -1;
+  bool ownsInput = false;
+  std::string inName;  ///< the input as messages name it
+  OutputFile output;
+  std::shared_ptr<const TableSet> tables;
+  std::string tablesName;
+  std::string digest;  ///< when asked for
+};
+int OpenRun(const RunPaths& paths, std::FILE* err, bool classicMessages, bool wantDigest,
+            OpenedRun* run);
 
 // The case loop of RunBatch over open streams and a loaded table set (null
 // stands for tables that are not loaded: the grouper refuses the first
