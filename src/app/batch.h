@@ -43,6 +43,7 @@ enum ExitStatus : int {
   kExitWrite = 8,            ///< writing the output failed
   kExitUngrouped = 9,        ///< an empty line ended the input and non-empty lines followed it
   kExitWithoutResults = 10,  ///< some lines were written without results (or held a NUL byte)
+  kExitDiffer = 11,          ///< tallow compare: some lines' stored results differ
   kExitInterrupted = 130,    ///< SIGINT (143 for SIGTERM)
 };
 

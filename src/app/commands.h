@@ -15,5 +15,6 @@ int RunClassicBatch();
 // stores its exit status in *exitStatus.
 void AddGroupCommand(CLI::App& app, int* exitStatus);
 void AddTablesCommand(CLI::App& app, int* exitStatus);
+void AddExplainCommands(CLI::App& app, int* exitStatus);  // explain and compare
 
 }  // namespace tallow::app

@@ -2,6 +2,8 @@
 //
 //   tallow                   group "tallow.in" into "tallow.out" here
 //   tallow group ...         the same with explicit paths and formats
+//   tallow explain ...       why each case grouped as it did
+//   tallow compare ...       whether stored results still hold
 //   tallow tables ...        build, dump, check, identify and synthesise table sets
 #include <CLI/CLI.hpp>
 #include <cstdio>
@@ -13,7 +15,7 @@
 
 namespace {
 
-constexpr const char* kCommands[] = {"group", "tables"};
+constexpr const char* kCommands[] = {"group", "explain", "compare", "tables"};
 
 constexpr char kExitStatuses[] =
     "Exit statuses (the most serious wins: 130/143, 8, 7, 6, 5, 9, 10, 0):\n"
@@ -28,6 +30,7 @@ constexpr char kExitStatuses[] =
     "  8    writing the output failed (a named output file is left as it was)\n"
     "  9    an empty line ended the input and non-empty lines followed it\n"
     "  10   some lines were written without results, or held a NUL byte\n"
+    "  11   tallow compare: some lines' stored results differ\n"
     "  130  interrupted (143 for SIGTERM); a named output file is left as it was";
 
 }  // namespace
@@ -41,7 +44,7 @@ int main(int argc, char** argv) {
     for (const char* command : kCommands) known = known || std::strcmp(argv[1], command) == 0;
     if (!known) {
       std::fprintf(stderr,
-                   "tallow: no command '%s'; commands are group and tables (tallow --help "
+                   "tallow: no command '%s'; commands are group, explain, compare and tables (tallow --help "
                    "tells more)\n",
                    argv[1]);
       return tallow::app::kExitUsage;
@@ -55,6 +58,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   int exitStatus = tallow::app::kExitOk;
   tallow::app::AddGroupCommand(app, &exitStatus);
+  tallow::app::AddExplainCommands(app, &exitStatus);
   tallow::app::AddTablesCommand(app, &exitStatus);
   try {
     app.parse(argc, argv);

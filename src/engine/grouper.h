@@ -40,6 +40,10 @@ class Grouper {
   // tables are loaded.
   int16_t GroupCase(GroupRequest& request, int flags);
 
+  // Reports every step of the next groupings to `trace` (null: none, the
+  // normal run). The Grouper does not own it.
+  void SetTrace(GroupTrace* trace) { state_.trace = trace; }
+
   const GroupState& state() const { return state_; }
   GroupState& mutableState() { return state_; }
   bool tablesLoaded() const { return tables_ != nullptr; }

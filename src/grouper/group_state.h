@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "grouper/group_request.h"
+#include "grouper/trace.h"
 #include "tables/table_set.h"
 #include "grouper/values.h"
 
@@ -44,6 +45,7 @@ struct GroupState {
   const char* caseDate = nullptr;         ///< 8 characters, YYYYMMDD
   const char* surgeryModifiers = nullptr; ///< 5 characters
   GroupRequest* request = nullptr;
+  GroupTrace* trace = nullptr;  ///< told every step when set (tallow explain)
 
   // --- case values ---
   int diagnosisCount = 0;
