@@ -461,7 +461,10 @@ void DecideDrg(GroupState& s) {
   RecordCodesUsed(s, accepted->bytes);
 }
 
-int IsCcExcluded(const GroupState& s, int entry, int position) {
+namespace {
+
+// IsCcExcluded without the memo.
+int SearchCcExclusion(const GroupState& s, int entry, int position) {
   const TableSet& tables = *s.tables;
   if (DateBefore(s.caseDate, "20020101")) {
     // CCTAB: keyed by the principal's CC row, listing secondaries' CC rows.
@@ -481,6 +484,18 @@ int IsCcExcluded(const GroupState& s, int entry, int position) {
   const int row = FindCcRow(table, secondary);
   if (row < 0) return 0;
   return InExclusionList(table, row, principal) ? 1 : 0;
+}
+
+}  // namespace
+
+int IsCcExcluded(const GroupState& s, int entry, int position) {
+  CcMemo& memo = s.ccMemo;
+  const bool memoised = memo.enabled && position >= 0 && position < kMaxDiagnoses &&
+                        entry == s.diagnosisEntry[position];
+  if (memoised && memo.excluded[position] >= 0) return memo.excluded[position];
+  const int excluded = SearchCcExclusion(s, entry, position);
+  if (memoised) memo.excluded[position] = static_cast<int8_t>(excluded);
+  return excluded;
 }
 
 }  // namespace tallow

@@ -31,6 +31,24 @@ struct ProcedureWorkEntry {
   uint8_t workFlags = 0;  ///< bit 0 operating-room procedure, bit 1 member of a procedure pair
 };
 
+// What the CC searches found for the diagnosis positions of one case. Within
+// one GroupCase nothing they read changes once the codes are looked up (the
+// codes, entries, sex, discharge status and case date), so each pass may take
+// the first answer. Read and filled only while `enabled`: GroupCase enables
+// and empties it for every case; a state set up by other hands searches anew
+// every time.
+struct CcMemo {
+  static constexpr int16_t kUnknown = -3;
+  bool enabled = false;
+  std::array<int8_t, kMaxDiagnoses> excluded{};  ///< IsCcExcluded; -1 not yet known
+  std::array<int16_t, kMaxDiagnoses> ccEntry{};  ///< FindCcEntry; kUnknown not yet known
+
+  void Clear() {
+    excluded.fill(-1);
+    ccEntry.fill(kUnknown);
+  }
+};
+
 // caseErrors bits
 inline constexpr uint8_t kAgeInvalid = 0x01;
 inline constexpr uint8_t kSexInvalid = 0x02;
@@ -90,6 +108,9 @@ struct GroupState {
   char severityLevel = '0';
   std::array<char, kMaxDiagnoses> diagnosisLevels{
       '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
+
+  // --- per-case memo of the const CC searches ---
+  mutable CcMemo ccMemo;
 };
 
 }  // namespace tallow
