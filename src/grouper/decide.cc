@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 #include "grouper/lookup.h"
@@ -73,8 +75,12 @@ bool DiagnosisCovered(const DiagnosisWorkEntry& d, const uint8_t* dxRequirement)
 // byte k share a place.
 RuleWords CaseWordsOf(const std::array<uint8_t, kCaseMaskBytes>& mask) {
   RuleWords words{};
-  for (std::size_t k = 0; k < 42; ++k) {
-    words[k / 8] |= static_cast<uint64_t>(mask[k]) << (8 * (k % 8));
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(words.data(), mask.data(), 42);  // the words' own byte order
+  } else {
+    for (std::size_t k = 0; k < 42; ++k) {
+      words[k / 8] |= static_cast<uint64_t>(mask[k]) << (8 * (k % 8));
+    }
   }
   return words;
 }
