@@ -7,18 +7,29 @@
 #pragma once
 
 #include "grouper/group_state.h"
+#include "tables/codes.h"
 #include "tables/table_set.h"
 
 namespace tallow {
 
+// LookupDiagnosis and LookupProcedure of a code that is not blank.
+int LookupDiagnosisCode(const GroupState& s, const char* code);
+int LookupProcedureCode(const GroupState& s, const char* code);
+
 // The entry of the work diagnosis at position (0 is the principal).
-int LookupDiagnosis(const GroupState& s, int position);
+inline int LookupDiagnosis(const GroupState& s, int position) {
+  const char* code = s.diagnosisWork[position].code;
+  return IsBlankCode(code) ? -2 : LookupDiagnosisCode(s, code);
+}
 
 // The entry of five characters of a diagnosis code in the active edition.
 int FindDiagnosisEntry(const GroupState& s, const char* code);
 
 // The entry of the work procedure at position.
-int LookupProcedure(const GroupState& s, int position);
+inline int LookupProcedure(const GroupState& s, int position) {
+  const char* code = s.procedureWork[position].code;
+  return IsBlankCode(code) ? -2 : LookupProcedureCode(s, code);
+}
 
 // The class record of a diagnosis entry of the active edition.
 const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry);
