@@ -43,6 +43,7 @@ struct CcMemo {
   std::array<int8_t, kMaxDiagnoses> excluded{};  ///< IsCcExcluded; -1 not yet known
   std::array<int16_t, kMaxDiagnoses> ccEntry{};  ///< FindCcEntry; kUnknown not yet known
 
+  CcMemo() { Clear(); }
   void Clear() {
     excluded.fill(-1);
     ccEntry.fill(kUnknown);
