@@ -108,13 +108,4 @@ int LookupProcedureCode(const GroupState& s, const char* code) {
   return -1;
 }
 
-const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry) {
-  return s.active.diagnosis->ClassOf(entry);
-}
-
-const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry) {
-  if (BeforeDatedTables(s)) return s.active.procedure->ClassOf(entry);
-  return s.active.datedProcedure->classes[entry];
-}
-
 }  // namespace tallow

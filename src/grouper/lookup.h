@@ -32,11 +32,16 @@ inline int LookupProcedure(const GroupState& s, int position) {
 }
 
 // The class record of a diagnosis entry of the active edition.
-const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry);
+inline const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry) {
+  return s.active.diagnosis->ClassOf(entry);
+}
 
 // The class record of a procedure entry: for case dates before "20020101"
 // the class of the entry in the edition's procedure table, otherwise the
 // class of the dated procedure table row.
-const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry);
+inline const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry) {
+  if (DateBefore(s.caseDate, "20020101")) return s.active.procedure->ClassOf(entry);
+  return s.active.datedProcedure->classes[entry];
+}
 
 }  // namespace tallow
