@@ -333,6 +333,7 @@ bool AddDiagnoses(GroupState& s) {
       }
     }
     s.diagnosisWork[i].dxMask = c.dxMask;
+    s.classedDiagnoses = static_cast<uint16_t>(s.classedDiagnoses | (1u << i));
   }
   for (int k = 0; k < 5; ++k) mask[13 + k] = static_cast<uint8_t>(mask[3 + k] | mask[8 + k]);
   return true;
@@ -354,6 +355,7 @@ void AddProcedures(GroupState& s) {
       mask[0] |= kOrProcedure;
     }
     if (p.bytes[0] & 0x02) s.bit1ProcedurePresent = true;
+    s.classedProcedures |= uint32_t{1} << i;
     std::copy_n(p.bytes.begin() + kProcMaskOffset, kProcMaskBytes, w.procMask.begin());
     std::copy_n(p.bytes.begin() + kNonOrMaskOffset, 2, w.nonOrMask.begin());
     for (int k = 1; k <= 25; ++k) mask[17 + k] |= p.bytes[k];
@@ -367,8 +369,10 @@ void AddProcedures(GroupState& s) {
   const auto pair = static_cast<uint8_t>(pairA & pairB);
   if (pair == 0) return;
   mask[0] |= kOrProcedure;
-  for (int i = 0; i < s.procedureCount; ++i) {
-    ProcedureWorkEntry& w = s.procedureWork[i];
+  // Entries without a class have zero masks and take no part.
+  for (uint32_t m = s.classedProcedures; m != 0; m &= m - 1) {
+    const int i = std::countr_zero(m);
+    ProcedureWorkEntry& w = s.procedureWork[static_cast<std::size_t>(i)];
     w.procMask[18] &= pair;
     if (w.procMask[18] != 0) {
       s.pairFirstIndex = i;
@@ -427,13 +431,18 @@ void ResetDecision(GroupState& s) {
     mask[1] |= kStatusValidNot4;
   }
 
-  for (int i = 0; i < s.diagnosisCount; ++i) s.diagnosisWork[i].dxMask.fill(0);
-  for (int i = 0; i < s.procedureCount; ++i) {
-    ProcedureWorkEntry& w = s.procedureWork[i];
+  // Only filled entries need clearing.
+  for (unsigned m = s.classedDiagnoses; m != 0; m &= m - 1) {
+    s.diagnosisWork[static_cast<std::size_t>(std::countr_zero(m))].dxMask.fill(0);
+  }
+  s.classedDiagnoses = 0;
+  for (uint32_t m = s.classedProcedures; m != 0; m &= m - 1) {
+    ProcedureWorkEntry& w = s.procedureWork[static_cast<std::size_t>(std::countr_zero(m))];
     w.procMask.fill(0);
     w.nonOrMask.fill(0);
     w.workFlags = 0;
   }
+  s.classedProcedures = 0;
 }
 
 void DecideDrg(GroupState& s) {

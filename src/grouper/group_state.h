@@ -77,6 +77,10 @@ struct GroupState {
   std::array<ProcedureWorkEntry, kMaxProcedures> procedureWork{};
   std::array<int, kMaxDiagnoses> diagnosisEntry{};  ///< -1 malformed/absent, -2 blank
   std::array<int, kMaxProcedures> procedureEntry{}; ///< -1 malformed/absent, -2 blank/ignored
+  // Work entries whose masks the decision filled (bit i: position i); the
+  // masks, flags and pair marks of every other entry are zero.
+  uint16_t classedDiagnoses = 0;
+  uint32_t classedProcedures = 0;
 
   // --- decision ---
   int mdc = kResetMdc;
