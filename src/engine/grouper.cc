@@ -57,6 +57,8 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   s.pairFirstIndex = 0;
   s.pairSecondIndex = 0;
   s.diagnosisLevels.fill('0');
+  s.ccMemo.enabled = true;
+  s.ccMemo.Clear();
   SelectEdition(s.caseDate);
 
   s.request = &request;

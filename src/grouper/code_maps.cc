@@ -150,18 +150,20 @@ CodeMap ActiveCodeMap2001(const TableSet* tables) {
 }
 
 const RowCode* FindConversion(CodeMap map, const char* code) {
-  const auto it = std::lower_bound(map.begin(), map.end(), code, [](const CodePair& p, const char* c) {
-    return CompareCodes(p.from.data(), c) < 0;
+  const uint64_t key = PackCodeToNul(code);
+  const auto it = std::lower_bound(map.begin(), map.end(), key, [](const CodePair& p, uint64_t k) {
+    return PackCodeToNul(p.from.data()) < k;
   });
-  if (it == map.end() || CompareCodes(it->from.data(), code) != 0) return nullptr;
+  if (it == map.end() || PackCodeToNul(it->from.data()) != key) return nullptr;
   return &it->to;
 }
 
 bool ContainsCode(std::span<const RowCode> codes, const char* code) {
-  const auto it = std::lower_bound(codes.begin(), codes.end(), code, [](const RowCode& r, const char* c) {
-    return CompareCodes(r.data(), c) < 0;
+  const uint64_t key = PackCodeToNul(code);
+  const auto it = std::lower_bound(codes.begin(), codes.end(), key, [](const RowCode& r, uint64_t k) {
+    return PackCodeToNul(r.data()) < k;
   });
-  return it != codes.end() && CompareCodes(it->data(), code) == 0;
+  return it != codes.end() && PackCodeToNul(it->data()) == key;
 }
 
 }  // namespace tallow

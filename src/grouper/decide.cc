@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
+#include <cstring>
+#include <span>
 
 #include "grouper/lookup.h"
 #include "tables/codes.h"
@@ -44,6 +47,7 @@ constexpr int kRuleNonOr = 39;       // 39-40: nonOrMask
 constexpr uint8_t kWorkOr = 0x01;
 constexpr uint8_t kWorkPair = 0x02;
 
+// A rule's 46 bytes: 0 drgKey, 1-42 require, 43 drgDigit, 44-45 drgNumber.
 using RuleBytes = std::array<uint8_t, 46>;
 
 template <std::size_t N>
@@ -67,23 +71,43 @@ bool DiagnosisCovered(const DiagnosisWorkEntry& d, const uint8_t* dxRequirement)
   return SharesBit(dxRequirement, d.dxMask);
 }
 
-// Every bit of rule bytes 1..42 is set in caseMask bytes 0..41.
-bool MaskMatches(const RuleBytes& rule, const std::array<uint8_t, kCaseMaskBytes>& mask) {
-  for (int k = 0; k < 42; ++k) {
-    if ((rule[1 + k] & ~mask[k]) != 0) return false;
+// caseMask bytes 0..41 in the layout of RuleWords: rule byte k + 1 and mask
+// byte k share a place.
+RuleWords CaseWordsOf(const std::array<uint8_t, kCaseMaskBytes>& mask) {
+  RuleWords words{};
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(words.data(), mask.data(), 42);  // the words' own byte order
+  } else {
+    for (std::size_t k = 0; k < 42; ++k) {
+      words[k / 8] |= static_cast<uint64_t>(mask[k]) << (8 * (k % 8));
+    }
   }
-  return true;
+  return words;
+}
+
+// Rule bytes 2 and 3 sit at these shifts of word 0.
+constexpr int kByte1Shift = 0;
+constexpr int kByte2Shift = 8;
+constexpr int kByte3Shift = 16;
+
+// The bits of word 0 that a rule whose conditions hold no longer demands of
+// the mask: each condition bit that was tested, and the ignored bit.
+uint64_t ConditionBitsOf(const uint8_t* r) {
+  const unsigned byte2 = kIgnoredBit | (r[2] & (kEveryOrCovered | kEveryDxCovered));
+  unsigned byte3 = r[3] & (kTwoOrCovered | kNoSecondProperty);
+  if (!(r[2] & kEveryOrCovered)) byte3 |= r[3] & kSomeOrUncovered;
+  return (static_cast<uint64_t>(byte2) << kByte2Shift) | (static_cast<uint64_t>(byte3) << kByte3Shift);
 }
 
 enum class WalkEnd {
-  kAccepted,   // a rule was accepted; its copy and DRG value are returned
+  kAccepted,   // a rule was accepted; it and its DRG value are returned
   kStopped,    // a validity check stopped the decision; groupStatus is set
   kExhausted,  // no rule of the list was accepted
 };
 
-// Evaluates the condition bits of one rule on its copy. False rejects the
-// rule.
-bool ConditionsHold(GroupState& s, RuleBytes& r) {
+// Evaluates the condition bits of one rule. False rejects the rule; when
+// true, the bits ConditionBitsOf names are met.
+bool ConditionsHold(GroupState& s, const uint8_t* r) {
   const uint8_t* procRequirement = &r[kRuleProc];
   if (r[2] & kEveryOrCovered) {
     if (s.procedureCount == 0) return false;
@@ -91,7 +115,6 @@ bool ConditionsHold(GroupState& s, RuleBytes& r) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) return false;
     }
-    r[2] &= static_cast<uint8_t>(~kEveryOrCovered);
   } else if (r[3] & kSomeOrUncovered) {
     if (s.procedureCount == 0) return false;
     int uncovered = -1;
@@ -101,7 +124,6 @@ bool ConditionsHold(GroupState& s, RuleBytes& r) {
     }
     if (uncovered < 0) return false;
     s.secondOrProcedureIndex = uncovered;
-    r[3] &= static_cast<uint8_t>(~kSomeOrUncovered);
   }
 
   if (r[2] & kEveryDxCovered) {
@@ -111,7 +133,6 @@ bool ConditionsHold(GroupState& s, RuleBytes& r) {
         return false;
       }
     }
-    r[2] &= static_cast<uint8_t>(~kEveryDxCovered);
   }
 
   if (r[3] & kTwoOrCovered) {
@@ -123,58 +144,86 @@ bool ConditionsHold(GroupState& s, RuleBytes& r) {
     }
     if (covered < 2) return false;
     s.twoProceduresDemanded = true;  // stays set even when the rule fails later
-    r[3] &= static_cast<uint8_t>(~kTwoOrCovered);
   }
 
-  if (r[3] & kNoSecondProperty) {
-    if (s.bit1ProcedurePresent) return false;
-    r[3] &= static_cast<uint8_t>(~kNoSecondProperty);
-  }
-
-  r[2] &= static_cast<uint8_t>(~kIgnoredBit);
+  if ((r[3] & kNoSecondProperty) && s.bit1ProcedurePresent) return false;
   return true;
 }
 
+// Condition bits of rule bytes 2 and 3 that call ConditionsHold.
+constexpr unsigned kConditionsByte2 = kEveryOrCovered | kEveryDxCovered;
+constexpr unsigned kConditionsByte3 = kSomeOrUncovered | kTwoOrCovered | kNoSecondProperty;
+
+// Whether the words required of word 0 (given apart, as the conditions and
+// the status tolerance clear bits of it) and of words 1-5 are all in the
+// case words.
+bool MaskMatches(uint64_t need0, const RuleWords& need, const RuleWords& have) {
+  if ((need0 & ~have[0]) != 0) return false;
+  uint64_t missing = 0;
+  for (std::size_t w = 1; w < need.size(); ++w) missing |= need[w] & ~have[w];
+  return missing == 0;
+}
+
 // Walks the rules of one MDC in order and returns how the walk ended. On
-// kAccepted, `copy` holds the accepted rule with its condition bits cleared
-// and `value` its DRG value.
-WalkEnd WalkRules(GroupState& s, int mdc, RuleBytes& copy, int& value) {
-  for (const DrgRule& rule : s.active.drgRules->RulesOf(mdc)) {
-    if (rule.bytes[0] != 0 && rule.bytes[0] != s.principalDrgKey) continue;
-    copy = rule.bytes;
-    RuleBytes& r = copy;
+// kAccepted, `accepted` is the accepted rule and `value` its DRG value.
+WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
+  const DrgRuleTable& table = *s.active.drgRules;
+  const std::span<const DrgRule> rules = table.RulesOf(mdc);
+  if (rules.empty()) return WalkEnd::kExhausted;
+  // The words made at load, or the same words made here for a table that
+  // was not loaded.
+  const bool prepared = table.ruleWords.size() == table.rules.size();
+  const auto first = static_cast<std::size_t>(rules.data() - table.rules.data());
+  const RuleWords have = CaseWordsOf(s.caseMask);
+  const uint8_t key = s.principalDrgKey;
+  RuleWords made{};
+
+  for (std::size_t i = 0; i < rules.size(); ++i) {
+    const DrgRule& rule = rules[i];
+    const uint8_t* r = rule.bytes.data();
+    if (r[0] != 0 && r[0] != key) continue;
     s.secondOrProcedureIndex = -1;
-    if (!ConditionsHold(s, r)) continue;
-
-    const bool testsAge = (r[1] & kAdult) || (r[2] & kAge36);
-    if (testsAge && (s.caseErrors & kAgeInvalid)) {
-      s.groupStatus = kGroupAgeInvalid;
-      return WalkEnd::kStopped;
-    }
-    const bool testsSex = (r[1] & (kSex1 | kSex2)) != 0;
-    if (testsSex && (s.caseErrors & kSexInvalid)) {
-      s.groupStatus = kGroupSexInvalid;
-      return WalkEnd::kStopped;
-    }
-    const bool testsStatus = (r[1] & kStatus4) || (r[2] & kStatusBitsByte2);
-    if (testsStatus && (s.caseErrors & kStatusInvalid)) {
-      // DRG values 1210-1230 tolerate an invalid status as long as the rule
-      // does not otherwise match.
-      const int v = DrgValueOf(rule);
-      if (v < 1210 || v > 1230) {
-        s.groupStatus = kGroupStatusInvalid;
-        return WalkEnd::kStopped;
-      }
-      r[1] &= static_cast<uint8_t>(~kStatus4);
-      r[2] &= static_cast<uint8_t>(~kStatusBitsByte2);
-      if (MaskMatches(r, s.caseMask)) {
-        s.groupStatus = kGroupStatusInvalid;
-        return WalkEnd::kStopped;
-      }
-      continue;
+    const RuleWords& need = prepared ? table.ruleWords[first + i] : (made = RequireWordsOf(rule));
+    uint64_t need0 = need[0];
+    if (((r[2] & kConditionsByte2) | (r[3] & kConditionsByte3)) != 0) {
+      if (!ConditionsHold(s, r)) continue;
+      need0 &= ~ConditionBitsOf(r);
+    } else {
+      need0 &= ~(static_cast<uint64_t>(kIgnoredBit) << kByte2Shift);
     }
 
-    if (!MaskMatches(r, s.caseMask)) continue;
+    if (s.caseErrors != 0) {
+      const bool testsAge = (r[1] & kAdult) || (r[2] & kAge36);
+      if (testsAge && (s.caseErrors & kAgeInvalid)) {
+        s.groupStatus = kGroupAgeInvalid;
+        return WalkEnd::kStopped;
+      }
+      const bool testsSex = (r[1] & (kSex1 | kSex2)) != 0;
+      if (testsSex && (s.caseErrors & kSexInvalid)) {
+        s.groupStatus = kGroupSexInvalid;
+        return WalkEnd::kStopped;
+      }
+      const bool testsStatus = (r[1] & kStatus4) || (r[2] & kStatusBitsByte2);
+      if (testsStatus && (s.caseErrors & kStatusInvalid)) {
+        // DRG values 1210-1230 tolerate an invalid status as long as the
+        // rule does not otherwise match.
+        const int v = DrgValueOf(rule);
+        if (v < 1210 || v > 1230) {
+          s.groupStatus = kGroupStatusInvalid;
+          return WalkEnd::kStopped;
+        }
+        need0 &= ~((static_cast<uint64_t>(kStatus4) << kByte1Shift) |
+                   (static_cast<uint64_t>(kStatusBitsByte2) << kByte2Shift));
+        if (MaskMatches(need0, need, have)) {
+          s.groupStatus = kGroupStatusInvalid;
+          return WalkEnd::kStopped;
+        }
+        continue;
+      }
+    }
+
+    if (!MaskMatches(need0, need, have)) continue;
+    accepted = &rule;
     value = DrgValueOf(rule);
     return WalkEnd::kAccepted;
   }
@@ -284,6 +333,7 @@ bool AddDiagnoses(GroupState& s) {
       }
     }
     s.diagnosisWork[i].dxMask = c.dxMask;
+    s.classedDiagnoses = static_cast<uint16_t>(s.classedDiagnoses | (1u << i));
   }
   for (int k = 0; k < 5; ++k) mask[13 + k] = static_cast<uint8_t>(mask[3 + k] | mask[8 + k]);
   return true;
@@ -305,6 +355,7 @@ void AddProcedures(GroupState& s) {
       mask[0] |= kOrProcedure;
     }
     if (p.bytes[0] & 0x02) s.bit1ProcedurePresent = true;
+    s.classedProcedures |= uint32_t{1} << i;
     std::copy_n(p.bytes.begin() + kProcMaskOffset, kProcMaskBytes, w.procMask.begin());
     std::copy_n(p.bytes.begin() + kNonOrMaskOffset, 2, w.nonOrMask.begin());
     for (int k = 1; k <= 25; ++k) mask[17 + k] |= p.bytes[k];
@@ -318,8 +369,10 @@ void AddProcedures(GroupState& s) {
   const auto pair = static_cast<uint8_t>(pairA & pairB);
   if (pair == 0) return;
   mask[0] |= kOrProcedure;
-  for (int i = 0; i < s.procedureCount; ++i) {
-    ProcedureWorkEntry& w = s.procedureWork[i];
+  // Entries without a class have zero masks and take no part.
+  for (uint32_t m = s.classedProcedures; m != 0; m &= m - 1) {
+    const int i = std::countr_zero(m);
+    ProcedureWorkEntry& w = s.procedureWork[static_cast<std::size_t>(i)];
     w.procMask[18] &= pair;
     if (w.procMask[18] != 0) {
       s.pairFirstIndex = i;
@@ -378,13 +431,18 @@ void ResetDecision(GroupState& s) {
     mask[1] |= kStatusValidNot4;
   }
 
-  for (int i = 0; i < s.diagnosisCount; ++i) s.diagnosisWork[i].dxMask.fill(0);
-  for (int i = 0; i < s.procedureCount; ++i) {
-    ProcedureWorkEntry& w = s.procedureWork[i];
+  // Only filled entries need clearing.
+  for (unsigned m = s.classedDiagnoses; m != 0; m &= m - 1) {
+    s.diagnosisWork[static_cast<std::size_t>(std::countr_zero(m))].dxMask.fill(0);
+  }
+  s.classedDiagnoses = 0;
+  for (uint32_t m = s.classedProcedures; m != 0; m &= m - 1) {
+    ProcedureWorkEntry& w = s.procedureWork[static_cast<std::size_t>(std::countr_zero(m))];
     w.procMask.fill(0);
     w.nonOrMask.fill(0);
     w.workFlags = 0;
   }
+  s.classedProcedures = 0;
 }
 
 void DecideDrg(GroupState& s) {
@@ -395,16 +453,16 @@ void DecideDrg(GroupState& s) {
   if (!AddDiagnoses(s)) return;
   AddProcedures(s);
 
-  RuleBytes copy{};
+  const DrgRule* accepted = nullptr;
   int value = 0;
-  WalkEnd end = WalkRules(s, s.mdc, copy, value);
+  WalkEnd end = WalkRules(s, s.mdc, accepted, value);
   if (end == WalkEnd::kAccepted && value == kUnrelatedOrDrg) {
     // DRG 468 (unrelated operating-room procedure): walk the MDC 30 rules
     // once and take what they give, 468 included.
     s.unrelatedRetry = true;
     s.savedMdc = s.mdc;
     s.mdc = kUnrelatedOrMdc;
-    end = WalkRules(s, kUnrelatedOrMdc, copy, value);
+    end = WalkRules(s, kUnrelatedOrMdc, accepted, value);
     if (end == WalkEnd::kAccepted) s.mdc = s.savedMdc;
   }
   if (end == WalkEnd::kExhausted) {
@@ -415,10 +473,13 @@ void DecideDrg(GroupState& s) {
 
   s.baseDrg = value;
   s.groupStatus = value == kUngroupableDrg ? kGroupRuleUngroupable : kGroupGrouped;
-  RecordCodesUsed(s, copy);
+  RecordCodesUsed(s, accepted->bytes);
 }
 
-int IsCcExcluded(const GroupState& s, int entry, int position) {
+namespace {
+
+// IsCcExcluded without the memo.
+int SearchCcExclusion(const GroupState& s, int entry, int position) {
   const TableSet& tables = *s.tables;
   if (DateBefore(s.caseDate, "20020101")) {
     // CCTAB: keyed by the principal's CC row, listing secondaries' CC rows.
@@ -438,6 +499,18 @@ int IsCcExcluded(const GroupState& s, int entry, int position) {
   const int row = FindCcRow(table, secondary);
   if (row < 0) return 0;
   return InExclusionList(table, row, principal) ? 1 : 0;
+}
+
+}  // namespace
+
+int IsCcExcluded(const GroupState& s, int entry, int position) {
+  CcMemo& memo = s.ccMemo;
+  const bool memoised = memo.enabled && position >= 0 && position < kMaxDiagnoses &&
+                        entry == s.diagnosisEntry[position];
+  if (memoised && memo.excluded[position] >= 0) return memo.excluded[position];
+  const int excluded = SearchCcExclusion(s, entry, position);
+  if (memoised) memo.excluded[position] = static_cast<int8_t>(excluded);
+  return excluded;
 }
 
 }  // namespace tallow

@@ -32,6 +32,25 @@ struct ProcedureWorkEntry {
   uint8_t workFlags = 0;  ///< bit 0 operating-room procedure, bit 1 member of a procedure pair
 };
 
+// What the CC searches found for the diagnosis positions of one case. Within
+// one GroupCase nothing they read changes once the codes are looked up (the
+// codes, entries, sex, discharge status and case date), so each pass may take
+// the first answer. Read and filled only while `enabled`: GroupCase enables
+// and empties it for every case; a state set up by other hands searches anew
+// every time.
+struct CcMemo {
+  static constexpr int16_t kUnknown = -3;
+  bool enabled = false;
+  std::array<int8_t, kMaxDiagnoses> excluded{};  ///< IsCcExcluded; -1 not yet known
+  std::array<int16_t, kMaxDiagnoses> ccEntry{};  ///< FindCcEntry; kUnknown not yet known
+
+  CcMemo() { Clear(); }
+  void Clear() {
+    excluded.fill(-1);
+    ccEntry.fill(kUnknown);
+  }
+};
+
 // caseErrors bits
 inline constexpr uint8_t kAgeInvalid = 0x01;
 inline constexpr uint8_t kSexInvalid = 0x02;
@@ -60,6 +79,10 @@ struct GroupState {
   std::array<ProcedureWorkEntry, kMaxProcedures> procedureWork{};
   std::array<int, kMaxDiagnoses> diagnosisEntry{};  ///< -1 malformed/absent, -2 blank
   std::array<int, kMaxProcedures> procedureEntry{}; ///< -1 malformed/absent, -2 blank/ignored
+  // Work entries whose masks the decision filled (bit i: position i); the
+  // masks, flags and pair marks of every other entry are zero.
+  uint16_t classedDiagnoses = 0;
+  uint32_t classedProcedures = 0;
 
   // --- decision ---
   int mdc = kResetMdc;
@@ -92,6 +115,9 @@ struct GroupState {
   char severityLevel = '0';
   std::array<char, kMaxDiagnoses> diagnosisLevels{
       '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
+
+  // --- per-case memo of the const CC searches ---
+  mutable CcMemo ccMemo;
 };
 
 }  // namespace tallow

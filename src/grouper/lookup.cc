@@ -26,9 +26,7 @@ bool SameCode(const char* a, const char* b) { return PackCodeToNul(a) == PackCod
 
 }  // namespace
 
-int LookupDiagnosis(const GroupState& s, int position) {
-  const char* code = s.diagnosisWork[position].code;
-  if (IsBlankCode(code)) return -2;
+int LookupDiagnosisCode(const GroupState& s, const char* code) {
   DecodedCode key;
   if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
 
@@ -75,9 +73,7 @@ int FindDiagnosisEntry(const GroupState& s, const char* code) {
   return -1;
 }
 
-int LookupProcedure(const GroupState& s, int position) {
-  const char* code = s.procedureWork[position].code;
-  if (IsBlankCode(code)) return -2;
+int LookupProcedureCode(const GroupState& s, const char* code) {
 
   // After a pass that ended in MDC 14 with DRG 468 these codes count as
   // absent, so that the next pass groups without them.
@@ -110,15 +106,6 @@ int LookupProcedure(const GroupState& s, int position) {
     if (t.validFrom[r] <= date && date <= t.validTo[r]) return r;
   }
   return -1;
-}
-
-const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry) {
-  return s.active.diagnosis->ClassOf(entry);
-}
-
-const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry) {
-  if (BeforeDatedTables(s)) return s.active.procedure->ClassOf(entry);
-  return s.active.datedProcedure->classes[entry];
 }
 
 }  // namespace tallow

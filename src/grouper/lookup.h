@@ -7,25 +7,41 @@
 #pragma once
 
 #include "grouper/group_state.h"
+#include "tables/codes.h"
 #include "tables/table_set.h"
 
 namespace tallow {
 
+// LookupDiagnosis and LookupProcedure of a code that is not blank.
+int LookupDiagnosisCode(const GroupState& s, const char* code);
+int LookupProcedureCode(const GroupState& s, const char* code);
+
 // The entry of the work diagnosis at position (0 is the principal).
-int LookupDiagnosis(const GroupState& s, int position);
+inline int LookupDiagnosis(const GroupState& s, int position) {
+  const char* code = s.diagnosisWork[position].code;
+  return IsBlankCode(code) ? -2 : LookupDiagnosisCode(s, code);
+}
 
 // The entry of five characters of a diagnosis code in the active edition.
 int FindDiagnosisEntry(const GroupState& s, const char* code);
 
 // The entry of the work procedure at position.
-int LookupProcedure(const GroupState& s, int position);
+inline int LookupProcedure(const GroupState& s, int position) {
+  const char* code = s.procedureWork[position].code;
+  return IsBlankCode(code) ? -2 : LookupProcedureCode(s, code);
+}
 
 // The class record of a diagnosis entry of the active edition.
-const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry);
+inline const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry) {
+  return s.active.diagnosis->ClassOf(entry);
+}
 
 // The class record of a procedure entry: for case dates before "20020101"
 // the class of the entry in the edition's procedure table, otherwise the
 // class of the dated procedure table row.
-const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry);
+inline const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry) {
+  if (DateBefore(s.caseDate, "20020101")) return s.active.procedure->ClassOf(entry);
+  return s.active.datedProcedure->classes[entry];
+}
 
 }  // namespace tallow

@@ -103,7 +103,10 @@ RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue) {
   return slot;
 }
 
-int FindCcEntry(const GroupState& s, int position) {
+namespace {
+
+// FindCcEntry without the memo.
+int SearchCcEntry(const GroupState& s, int position) {
   const int entry = s.diagnosisEntry[position];
   if (entry < 0 || s.active.refinedCc == nullptr) return -1;
   const std::vector<RefinedCcRow>& rows = s.active.refinedCc->rows;
@@ -142,6 +145,17 @@ int FindCcEntry(const GroupState& s, int position) {
     return r;
   }
   return -1;
+}
+
+}  // namespace
+
+int FindCcEntry(const GroupState& s, int position) {
+  CcMemo& memo = s.ccMemo;
+  const bool memoised = memo.enabled && position >= 0 && position < kMaxDiagnoses;
+  if (memoised && memo.ccEntry[position] != CcMemo::kUnknown) return memo.ccEntry[position];
+  const int found = SearchCcEntry(s, position);
+  if (memoised) memo.ccEntry[position] = static_cast<int16_t>(found);
+  return found;
 }
 
 int AnyProcedureHasBit(const GroupState& s, int byteIndex, int mask) {

@@ -360,11 +360,18 @@ constexpr std::span<const int32_t> kAcceptedLists[] = {kL1, kL2, kL3, kL4,
                                                        kL5, kL6, kL7, kL8};
 static_assert(std::size(kAcceptedLists) == static_cast<std::size_t>(AcceptedCodeList::kL8) + 1);
 
+// Binary search of a sorted list, after the test against its first and last
+// value that answers most searches.
+template <typename T>
+bool InSorted(std::span<const T> values, T value) {
+  if (values.empty() || value < values.front() || value > values.back()) return false;
+  return std::binary_search(values.begin(), values.end(), value);
+}
+
 }  // namespace
 
 bool InAcceptedCodeList(AcceptedCodeList list, int32_t code) {
-  const std::span<const int32_t> codes = kAcceptedLists[static_cast<std::size_t>(list)];
-  return std::binary_search(codes.begin(), codes.end(), code);
+  return InSorted(kAcceptedLists[static_cast<std::size_t>(list)], code);
 }
 
 std::span<const int32_t> AcceptedCodes(AcceptedCodeList list) {
@@ -372,15 +379,14 @@ std::span<const int32_t> AcceptedCodes(AcceptedCodeList list) {
 }
 
 bool InCodeList(CodeList list, const char* code) {
-  const std::span<const uint64_t> codes = kCodeLists[static_cast<std::size_t>(list)];
   const uint64_t packed = code != nullptr ? PackCode(code) : kBlankPacked;
-  return std::binary_search(codes.begin(), codes.end(), packed);
+  return InSorted(kCodeLists[static_cast<std::size_t>(list)], packed);
 }
 
 bool SexRuleMatches(int mdc, int sex, const char* code) {
   if (mdc < 0 || mdc > 0xFF || sex < 0 || sex > 0xFF) return false;
   const uint64_t packed = code != nullptr ? PackCode(code) : kBlankPacked;
-  return std::binary_search(kSexRules.begin(), kSexRules.end(), SexRuleKey(mdc, sex, packed));
+  return InSorted(std::span<const uint64_t>(kSexRules), SexRuleKey(mdc, sex, packed));
 }
 
 bool IsExemptIdentifier(const char* identifier) {

@@ -10,10 +10,12 @@
 // have the tail 255).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace tallow {
 
@@ -66,9 +68,15 @@ inline std::string CodeText(int category, int tail) {
 // highest of five bytes. Numbers order like the characters compared as
 // unsigned bytes (memcmp), and are equal exactly when the codes are.
 constexpr uint64_t PackCode(const char* code) {
-  uint64_t v = 0;
-  for (int i = 0; i < kCodeLength; ++i) v = (v << 8) | static_cast<unsigned char>(code[i]);
-  return v;
+  if (std::is_constant_evaluated()) {
+    uint64_t v = 0;
+    for (int i = 0; i < kCodeLength; ++i) v = (v << 8) | static_cast<unsigned char>(code[i]);
+    return v;
+  }
+  uint32_t head = 0;  // the first four characters in one load
+  std::memcpy(&head, code, sizeof head);
+  if constexpr (std::endian::native == std::endian::little) head = __builtin_bswap32(head);
+  return (static_cast<uint64_t>(head) << 8) | static_cast<unsigned char>(code[4]);
 }
 
 inline constexpr uint64_t kPackedBlankCode = PackCode("     ");
@@ -84,6 +92,13 @@ inline bool IsBlankCode(const char* code) {
 // are equal exactly when strncmp over five characters finds the codes equal,
 // and order as strncmp orders them.
 constexpr uint64_t PackCodeToNul(const char* code) {
+  if (!std::is_constant_evaluated()) {
+    // No NUL among the five bytes: the plain packing.
+    const uint64_t packed = PackCode(code);
+    constexpr uint64_t kOnes = 0x0101010101;
+    constexpr uint64_t kHighs = 0x8080808080;
+    if (((packed - kOnes) & ~packed & kHighs) == 0) return packed;
+  }
   uint64_t v = 0;
   bool ended = false;
   for (int i = 0; i < kCodeLength; ++i) {
@@ -120,8 +135,14 @@ inline void FormatDigits(long value, char* dest, int n) {
 // in the highest byte: numbers order like the texts compared as unsigned
 // bytes.
 constexpr uint64_t PackDate(const char* date) {
+  if (std::is_constant_evaluated()) {
+    uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v = (v << 8) | static_cast<unsigned char>(date[i]);
+    return v;
+  }
   uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | static_cast<unsigned char>(date[i]);
+  std::memcpy(&v, date, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
   return v;
 }
 

@@ -296,8 +296,10 @@ Status LoadDrgRuleTable(const char* name, const std::string& bytes, int r, DrgRu
 
   table->rules.resize(ruleCount);
   p = reader.Take(ruleCount * kRuleBytes);
-  for (auto& rule : table->rules) {
-    std::memcpy(rule.bytes.data(), p, kRuleBytes);
+  table->ruleWords.resize(ruleCount);
+  for (std::size_t i = 0; i < ruleCount; ++i) {
+    std::memcpy(table->rules[i].bytes.data(), p, kRuleBytes);
+    table->ruleWords[i] = RequireWordsOf(table->rules[i]);
     p += kRuleBytes;
   }
   return Status::Ok();

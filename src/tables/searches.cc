@@ -40,6 +40,14 @@ std::span<const DrgRule> DrgRuleTable::RulesOf(int mdc) const {
   return std::span<const DrgRule>(rules).subspan(first, static_cast<std::size_t>(count));
 }
 
+RuleWords RequireWordsOf(const DrgRule& rule) {
+  RuleWords words{};
+  for (std::size_t k = 0; k < 42; ++k) {
+    words[k / 8] |= static_cast<uint64_t>(rule.bytes[k + 1]) << (8 * (k % 8));
+  }
+  return words;
+}
+
 int DrgValueOf(const DrgRule& rule) {
   const int number = (rule.bytes[44] << 8) | rule.bytes[45];
   return number * 10 + rule.bytes[43];

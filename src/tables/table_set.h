@@ -128,10 +128,17 @@ struct DrgRule {
   std::array<uint8_t, 46> bytes{};  ///< 0 drgKey, 1-42 require, 43 drgDigit, 44-45 drgNumber (BE)
 };
 
+// Rule bytes 1-42 as six 64-bit words in the layout of the case attribute
+// mask: rule byte k + 1 is byte k of the words, byte k % 8 of word k / 8
+// counted from the least significant end; bytes 42-47 are zero.
+using RuleWords = std::array<uint64_t, 6>;
+RuleWords RequireWordsOf(const DrgRule& rule);
+
 struct DrgRuleTable {
   std::array<int16_t, kMdcSlots> mdcRuleStart{};  ///< 1-based first rule of MDC m at m - 1
   std::array<uint8_t, kMdcSlots> mdcRuleCount{};
   std::vector<DrgRule> rules;
+  std::vector<RuleWords> ruleWords;  ///< made at load: RequireWordsOf(rules[i]) at i
 
   // The rules of MDC m (1..30) in file order; empty for other m and for a
   // count of 0.

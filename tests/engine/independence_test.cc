@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "engine/grouper.h"
+#include "grouper/decide.h"
+#include "refine/finalise.h"
 #include "tables/loader.h"
 #include "tables/toolkit/code_pool.h"
 #include "tables/toolkit/source_format.h"
@@ -263,6 +265,60 @@ TEST_P(IndependenceTest, EveryOrderAndThreadGivesTheResultsOfTheCaseAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, IndependenceTest, testing::Values(5, 31, 20261208));
+
+// RDRGCC rows out of code order: the CC entry bisection then misses rows, and
+// the memo must miss the same rows.
+TableImages UnsortedRefinedCc(uint64_t seed) {
+  TableImages images = SynthTables(seed);
+  for (const char* name : {"RDRGCC8", "RDRGCC9", "RDRGCC0", "RDRGCC1"}) {
+    std::string& text = images.at(name);
+    std::vector<std::string> lines;
+    for (size_t pos = 0; pos < text.size();) {
+      const size_t end = std::min(text.find('\n', pos), text.size());
+      lines.push_back(text.substr(pos, end - pos));
+      pos = end + 1;
+    }
+    std::rotate(lines.begin(), lines.begin() + static_cast<long>(lines.size() / 3), lines.end());
+    text.clear();
+    for (const std::string& line : lines) text += line + "\n";
+  }
+  return images;
+}
+
+// The memo of the CC searches holds what the searches themselves give: after
+// each GroupCase, every known answer is compared with the search run afresh
+// on the same state with the memo off.
+TEST(CcMemoTest, MemoHoldsWhatTheSearchesFind) {
+  const std::vector<std::pair<const char*, TableImages>> sets = {
+      {"seed 5", SynthTables(5)}, {"seed 77", SynthTables(77)},
+      {"unsorted RDRGCC", UnsortedRefinedCc(5)}};
+  for (const auto& [label, images] : sets) {
+    auto loaded = LoadTablesFromImages(images);
+    ASSERT_TRUE(loaded.ok()) << label << ": " << loaded.message();
+    const std::shared_ptr<const TableSet> tables = *loaded;
+    Grouper grouper(tables);
+    int compared = 0;
+    for (const Case& c : MakeCases(*tables, 99, 1500)) {
+      Group(grouper, c);
+      GroupState plain = grouper.state();
+      const CcMemo memo = plain.ccMemo;
+      ASSERT_TRUE(memo.enabled);
+      plain.ccMemo.enabled = false;
+      for (int i = 0; i < plain.diagnosisCount; ++i) {
+        if (memo.ccEntry[i] != CcMemo::kUnknown) {
+          ASSERT_EQ(memo.ccEntry[i], FindCcEntry(plain, i)) << label << ", position " << i;
+          ++compared;
+        }
+        if (memo.excluded[i] >= 0) {
+          ASSERT_EQ(memo.excluded[i], IsCcExcluded(plain, plain.diagnosisEntry[i], i))
+              << label << ", position " << i;
+          ++compared;
+        }
+      }
+    }
+    EXPECT_GT(compared, 1000) << label;
+  }
+}
 
 }  // namespace
 }  // namespace tallow

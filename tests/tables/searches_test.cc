@@ -8,6 +8,7 @@
 
 #include "tables/loader.h"
 #include "tables/table_images.h"
+#include "tables/toolkit/toolkit.h"
 
 namespace tallow {
 namespace {
@@ -158,6 +159,33 @@ TEST(DrgRuleTest, RulesOfAnMdcAndTheirValues) {
   EXPECT_EQ(DrgValueOf(t.RulesOf(6)[0]), 4692) << "a digit byte above 9 counts as stored";
   for (int mdc : {0, 1, 30, 31, -1}) EXPECT_TRUE(t.RulesOf(mdc).empty()) << mdc;
   EXPECT_TRUE(set->drgRules[1].RulesOf(5).empty());
+}
+
+// The words made at load hold rule bytes 1-42 in the case mask layout, for
+// rules of every byte value and for the rules of synthetic sets.
+TEST(DrgRuleTest, RuleWordsHoldTheRequireBytes) {
+  TableImages images = InertImages();
+  for (const auto& [name, count] : {std::pair{"DGTAB", 531}, std::pair{"DGTAB0", 539}}) {
+    std::string& f = images[name];
+    for (std::size_t k = 0; k < static_cast<std::size_t>(count); ++k) {
+      for (std::size_t j = 0; j < 46; ++j) Poke8(f, 90 + 46 * k + j, static_cast<int>((46 * k + j) * 7 % 256));
+    }
+  }
+  std::vector<std::shared_ptr<const TableSet>> sets = {Load(images)};
+  for (uint64_t seed : {3, 4}) sets.push_back(Load(SynthTables(seed)));
+  for (const auto& set : sets) {
+    ASSERT_NE(set, nullptr);
+    for (const DrgRuleTable& t : set->drgRules) {
+      ASSERT_EQ(t.ruleWords.size(), t.rules.size());
+      for (std::size_t i = 0; i < t.rules.size(); ++i) {
+        ASSERT_EQ(t.ruleWords[i], RequireWordsOf(t.rules[i]));
+        for (std::size_t k = 0; k < 48; ++k) {
+          const auto byte = static_cast<uint8_t>(t.ruleWords[i][k / 8] >> (8 * (k % 8)));
+          ASSERT_EQ(byte, k < 42 ? t.rules[i].bytes[k + 1] : 0) << "rule " << i << " byte " << k;
+        }
+      }
+    }
+  }
 }
 
 TEST(FieldDecodingTest, DiagnosisAndProcedureTables) {
