@@ -26,6 +26,7 @@
 #include "app/output_file.h"
 #include "app/platform.h"
 #include "app/summary.h"
+#include "engine/explain.h"
 #include "engine/grouper.h"
 #include "tables/identity.h"
 #include "tables/loader.h"
@@ -138,6 +139,7 @@ class Worker {
     BindRequest(request_, *line_);
     grouper_->SetCaseFields(line_->data() + kCaseIdentifierPos, line_->data() + kCaseDatePos,
                             line_->data() + kSurgeryModifiersPos);
+    if (options.why) grouper_->SetTrace(&reasons_);
   }
 
   void Process(BlockWork& work) {
@@ -186,6 +188,7 @@ class Worker {
       }
 
       line_->Assign(text, length, options_.pad);
+      if (options_.why) reasons_.Clear();
       const char* fields = line_->data();
       // GroupCase chooses the table edition from the case date itself.
       PrepareRequest(request_, *line_);
@@ -211,7 +214,9 @@ class Worker {
       if (IsSpecial8MM000(request_.groupCode)) ++c.groupCode8MM000;
 
       if (jsonl) {
-        AppendJsonRecord(out, line, request_, grouper_->state().diagnosisLevels.data());
+        std::string reason;
+        if (options_.why) reason = reasons_.Reason(request_.mdc, request_.groupCode);
+        AppendJsonRecord(out, line, request_, grouper_->state().diagnosisLevels.data(), reason);
         out.push_back('\n');
       } else {
         out.append(fields, fields + kResultsEnd);
@@ -228,6 +233,7 @@ class Worker {
   std::unique_ptr<Grouper> grouper_;
   std::unique_ptr<CaseLine> line_;
   GroupRequest request_;
+  ReasonTrace reasons_;  ///< attached with --why
   const BatchOptions& options_;
 };
 
@@ -708,7 +714,7 @@ int GroupStream(const std::shared_ptr<const TableSet>& tables, std::FILE* in, st
 }
 
 void AppendJsonRecord(fmt::memory_buffer& out, int64_t lineNumber, const GroupRequest& request,
-                      const char* levels) {
+                      const char* levels, std::string_view reason) {
   fmt::format_to(std::back_inserter(out),
                  "{{\"line\":{},\"mdc\":{},\"baseDrg\":{},\"groupStatus\":{},"
                  "\"orProcedureIndex\":{},\"secondaryIndex\":{},\"secondSecondaryIndex\":{},"
@@ -723,6 +729,10 @@ void AppendJsonRecord(fmt::memory_buffer& out, int64_t lineNumber, const GroupRe
                  request.groupCode, request.finaliseStatus, request.levelSourceIndex,
                  request.underEighteen);
   AppendEscaped(out, levels, 10);
+  if (!reason.empty()) {
+    out.append(std::string_view("\",\"reason\":\""));
+    AppendEscaped(out, reason.data(), static_cast<int>(reason.size()));
+  }
   out.append(std::string_view("\"}"));
 }
 

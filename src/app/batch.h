@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -70,6 +71,9 @@ struct BatchOptions {
   // A line shorter than 188 characters is padded with blanks to 188 and
   // grouped, instead of being written back without results.
   bool pad = false;
+  // jsonl gains a short "reason" for every case whose group code is 000000
+  // or 470000 or that could not be grouped.
+  bool why = false;
   // Workers grouping in parallel; 0 is one per core the process may use.
   int jobs = 1;
   // A progress line is drawn on `err` when it is a terminal and the input a
@@ -138,8 +142,9 @@ int WorkerCount(int jobs);
 // Appends the JSON object of one grouped case, without a line end: "line"
 // (counted from 1), every output field of the request as a number, and the
 // ten level characters as a JSON string.
+// With a non-empty `reason`, "reason" follows the levels.
 void AppendJsonRecord(fmt::memory_buffer& out, int64_t lineNumber, const GroupRequest& request,
-                      const char* levels);
+                      const char* levels, std::string_view reason = {});
 
 // Appends {"line": N, "error": "..."} for a case without results.
 void AppendJsonError(fmt::memory_buffer& out, int64_t lineNumber, const char* error);

@@ -88,7 +88,7 @@ void RenderPass(const Json& pass, std::string& out) {
     const int entry = l["entry"].get<int>();
     lookups += fmt::format("{} {} {}", Str(l["kind"]) == "diagnosis" ? "dx" : "px",
                            Str(l["position"]), Str(l["code"]));
-    lookups += entry == -1 ? " not found" : entry == -2 ? " blank" : fmt::format(" entry {}", entry);
+    lookups += entry == -1 ? " not found" : entry == -2 ? " ignored" : fmt::format(" entry {}", entry);
   }
   if (!lookups.empty()) out += Indent(2) + "lookups: " + lookups + "\n";
   if (pass.contains("principal")) {

@@ -62,6 +62,9 @@ void AddGroupCommand(CLI::App& app, int* exitStatus) {
   group->add_option("--jobs", options->jobs,
                     "Workers grouping in parallel (default: one per core)")
       ->check(CLI::Range(1, 64));
+  group->add_flag("--why", options->why,
+                  "With --format jsonl: a short reason for every case whose group code is "
+                  "000000 or 470000 or that could not be grouped");
   group->add_flag("--summary", *summary,
                   "Print the run summary on standard error (the default on a terminal)");
   group->add_flag("--quiet", *quiet, "No summary and no progress line");
@@ -69,6 +72,11 @@ void AddGroupCommand(CLI::App& app, int* exitStatus) {
                     "Write the run summary as one JSON object to this file");
   group->callback([options, format, summary, quiet, exitStatus] {
     options->format = *format == "jsonl" ? OutputFormat::kJsonl : OutputFormat::kLines;
+    if (options->why && options->format != OutputFormat::kJsonl) {
+      std::fprintf(stderr, "tallow group: --why gives its reasons in --format jsonl\n");
+      *exitStatus = kExitUsage;
+      return;
+    }
     if (*quiet) {
       options->summary = SummaryMode::kNever;
       options->progress = false;

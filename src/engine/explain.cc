@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "grouper/group_state.h"
+#include "grouper/values.h"
 
 namespace tallow {
 namespace {
@@ -63,6 +64,26 @@ const char* KindName(CodeKind kind) {
   return kind == CodeKind::kDiagnosis ? "diagnosis" : "procedure";
 }
 
+
+// Why the decision gave no DRG, by its groupStatus.
+std::string DecisionText(int groupStatus, int mdc) {
+  switch (groupStatus) {
+    case kGroupPrincipalUnusable:
+      return "the principal diagnosis cannot be used";
+    case kGroupNoRuleMatched:
+      return fmt::format("no rule of MDC {} matched", mdc);
+    case kGroupAgeInvalid:
+      return "a rule tests the age and the age is invalid";
+    case kGroupSexInvalid:
+      return "a rule tests the sex and the sex is invalid";
+    case kGroupStatusInvalid:
+      return "a rule tests the discharge status and it is invalid";
+    case kGroupRuleUngroupable:
+      return "the accepted rule gives DRG 470";
+    default:
+      return fmt::format("groupStatus {}", groupStatus);
+  }
+}
 
 }  // namespace
 
@@ -158,6 +179,8 @@ const char* LevelReasonText(LevelReason reason) {
       return "its row names the first pass's DRG";
     case LevelReason::kPrincipalRow:
       return "circulatory principal whose row names DRG 1210";
+    case LevelReason::kNewbornMark:
+      return "newborn mark";
   }
   return "";
 }
@@ -253,11 +276,20 @@ std::string ReasonTrace::Reason(int mdc, int32_t groupCode) const {
   }
   if (groupCode == 470000) {
     if (stayLevel_ == '4') return "level 4: the length of stay is unreadable";
+    if (lastGroupStatus_ != kGroupGrouped) return DecisionText(lastGroupStatus_, principalMdc_);
     if (sexRule_) return fmt::format("the sex does not fit principal diagnosis {}", principal);
     if (lastFinaliseStatus_ != 0) {
       return fmt::format("finalisation ended with finaliseStatus {}", lastFinaliseStatus_);
     }
     return "level 4 in the tables";
+  }
+  if (groupCode == 0 || groupCode == 470000) {
+    if (lastGroupStatus_ != kGroupGrouped) return DecisionText(lastGroupStatus_, principalMdc_);
+  }
+  if (groupCode == 0 && sexRule_) {
+    return fmt::format("the sex does not fit principal diagnosis {}: 470000, which no list "
+                       "accepts",
+                       principal);
   }
   if (groupCode == 0) {
     switch (verdict_) {
@@ -310,7 +342,7 @@ void JsonTrace::CaseStarted(const GroupState& s) {
       {"sex", s.sex},
       {"lengthOfStay", s.lengthOfStay},
       {"dischargeStatus", s.dischargeStatus},
-      {"birthWeight", s.birthWeight},
+      {"birthWeight", s.request != nullptr ? s.request->birthWeight : s.birthWeight},
       {"edition", kEditionNames[edition]},
       {"editionReason", fmt::format("case date {} is {}", caseDate, kEditionSpans[edition])},
   };
@@ -333,11 +365,12 @@ void JsonTrace::PassStarted(TracePass pass) {
 
 void JsonTrace::CodeLookedUp(CodeKind kind, int position, const char* code, int entry) {
   ReasonTrace::CodeLookedUp(kind, position, code, entry);
+  if (kind == CodeKind::kDiagnosis && position == 0) principal_ = CodeText(code);
+  if (entry == -2 && CodeText(code).empty()) return;  // a blank position
   Pass()["lookups"].push_back({{"kind", KindName(kind)},
                                {"position", position},
                                {"code", CodeText(code)},
                                {"entry", entry}});
-  if (kind == CodeKind::kDiagnosis && position == 0) principal_ = CodeText(code);
 }
 
 void JsonTrace::PrincipalTaken(int entry, int mdc, int drgKey) {

@@ -64,15 +64,20 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   s.request = &request;
   s.diagnosisCount = request.diagnosisCount;
   s.procedureCount = request.procedureCount;
-  if (PrepareCaseCodes(s) != 0) return -1;
-
   s.age = request.age;
   s.dischargeStatus = request.dischargeStatus;
   s.lengthOfStay = request.lengthOfStay;
   s.sex = (request.sexDigit >= 0 && request.sexDigit <= 8 && request.sexDigit % 2 == 0) ? 2 : 1;
+  TALLOW_TRACE(s, CaseStarted(s));
+  if (PrepareCaseCodes(s) != 0) return -1;
 
   // Diagnoses are looked up once; procedures once per pass.
-  for (int i = 0; i < s.diagnosisCount; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
+  TALLOW_TRACE(s, PassStarted(TracePass::kFirst));
+  for (int i = 0; i < s.diagnosisCount; ++i) {
+    s.diagnosisEntry[i] = LookupDiagnosis(s, i);
+    TALLOW_TRACE(s, CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code,
+                                 s.diagnosisEntry[i]));
+  }
   s.mdc = kResetMdc;
   s.finalDrg = kUngroupableDrg;
   for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
@@ -89,7 +94,12 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   // Real passes: one, and one more when the first ends in MDC 14 with DRG
   // 468 (the procedure lookup then drops the codes behind that outcome).
   for (int budget = 2; budget > 0; --budget) {
-    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
+    TALLOW_TRACE(s, PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal));
+    for (int i = 0; i < s.procedureCount; ++i) {
+      s.procedureEntry[i] = LookupProcedure(s, i);
+      TALLOW_TRACE(s, CodeLookedUp(CodeKind::kProcedure, i, s.procedureWork[i].code,
+                                   s.procedureEntry[i]));
+    }
     if (flags & GroupFlagDecide) {
       ResetDecision(s);
       DecideDrg(s);

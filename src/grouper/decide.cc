@@ -3,6 +3,7 @@
 #include "grouper/decide.h"
 
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -105,24 +106,26 @@ enum class WalkEnd {
   kExhausted,  // no rule of the list was accepted
 };
 
-// Evaluates the condition bits of one rule. False rejects the rule; when
-// true, the bits ConditionBitsOf names are met.
-bool ConditionsHold(GroupState& s, const uint8_t* r) {
+// Evaluates the condition bits of one rule: the first condition that
+// rejects it, or kNone when the bits ConditionBitsOf names are met.
+RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   const uint8_t* procRequirement = &r[kRuleProc];
   if (r[2] & kEveryOrCovered) {
-    if (s.procedureCount == 0) return false;
+    if (s.procedureCount == 0) return RuleReason::kEveryOrCovered;
     for (int i = 0; i < s.procedureCount; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
-      if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) return false;
+      if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) {
+        return RuleReason::kEveryOrCovered;
+      }
     }
   } else if (r[3] & kSomeOrUncovered) {
-    if (s.procedureCount == 0) return false;
+    if (s.procedureCount == 0) return RuleReason::kSomeOrUncovered;
     int uncovered = -1;
     for (int i = 0; i < s.procedureCount && uncovered < 0; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) uncovered = i;
     }
-    if (uncovered < 0) return false;
+    if (uncovered < 0) return RuleReason::kSomeOrUncovered;
     s.secondOrProcedureIndex = uncovered;
   }
 
@@ -130,27 +133,27 @@ bool ConditionsHold(GroupState& s, const uint8_t* r) {
     std::copy_n(&r[kRuleDxAll], 5, s.savedAllDxRequirement.begin());
     for (int i = 0; i < s.diagnosisCount; ++i) {
       if (s.diagnosisEntry[i] >= 0 && !DiagnosisCovered(s.diagnosisWork[i], &r[kRuleDxAll])) {
-        return false;
+        return RuleReason::kEveryDxCovered;
       }
     }
   }
 
   if (r[3] & kTwoOrCovered) {
-    if (s.procedureCount == 0) return false;
+    if (s.procedureCount == 0) return RuleReason::kTwoOrCovered;
     int covered = 0;
     for (int i = 0; i < s.procedureCount; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && ProcedureCovered(p, procRequirement)) ++covered;
     }
-    if (covered < 2) return false;
+    if (covered < 2) return RuleReason::kTwoOrCovered;
     s.twoProceduresDemanded = true;  // stays set even when the rule fails later
   }
 
-  if ((r[3] & kNoSecondProperty) && s.bit1ProcedurePresent) return false;
-  return true;
+  if ((r[3] & kNoSecondProperty) && s.bit1ProcedurePresent) return RuleReason::kNoSecondProperty;
+  return RuleReason::kNone;
 }
 
-// Condition bits of rule bytes 2 and 3 that call ConditionsHold.
+// Condition bits of rule bytes 2 and 3 that call ConditionFailure.
 constexpr unsigned kConditionsByte2 = kEveryOrCovered | kEveryDxCovered;
 constexpr unsigned kConditionsByte3 = kSomeOrUncovered | kTwoOrCovered | kNoSecondProperty;
 
@@ -164,8 +167,25 @@ bool MaskMatches(uint64_t need0, const RuleWords& need, const RuleWords& have) {
   return missing == 0;
 }
 
+// For the trace: the 1-based rule byte and the bit of the first required bit
+// the case words lack.
+void FirstMissingBit(uint64_t need0, const RuleWords& need, const RuleWords& have, int* ruleByte,
+                     int* bit) {
+  for (std::size_t w = 0; w < need.size(); ++w) {
+    const uint64_t missing = (w == 0 ? need0 : need[w]) & ~have[w];
+    if (missing == 0) continue;
+    const int at = std::countr_zero(missing);
+    *ruleByte = static_cast<int>(w) * 8 + at / 8 + 1;
+    *bit = at % 8;
+    return;
+  }
+  *ruleByte = 0;
+  *bit = 0;
+}
+
 // Walks the rules of one MDC in order and returns how the walk ended. On
-// kAccepted, `accepted` is the accepted rule and `value` its DRG value.
+// kAccepted, `accepted` is the accepted rule and `value` its DRG value. A
+// trace hears of every rule, with its 1-based number in the rule table.
 WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
   const DrgRuleTable& table = *s.active.drgRules;
   const std::span<const DrgRule> rules = table.RulesOf(mdc);
@@ -177,16 +197,27 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
   const RuleWords have = CaseWordsOf(s.caseMask);
   const uint8_t key = s.principalDrgKey;
   RuleWords made{};
+  auto tell = [&](std::size_t i, RuleOutcome outcome, RuleReason reason, int ruleByte = 0,
+                  int bit = 0) {
+    TALLOW_TRACE(s, RuleTried(static_cast<int>(first + i + 1), mdc, DrgValueOf(rules[i]), outcome,
+                              reason, ruleByte, bit));
+  };
 
   for (std::size_t i = 0; i < rules.size(); ++i) {
     const DrgRule& rule = rules[i];
     const uint8_t* r = rule.bytes.data();
-    if (r[0] != 0 && r[0] != key) continue;
+    if (r[0] != 0 && r[0] != key) {
+      tell(i, RuleOutcome::kSkipped, RuleReason::kPrincipalKey);
+      continue;
+    }
     s.secondOrProcedureIndex = -1;
     const RuleWords& need = prepared ? table.ruleWords[first + i] : (made = RequireWordsOf(rule));
     uint64_t need0 = need[0];
     if (((r[2] & kConditionsByte2) | (r[3] & kConditionsByte3)) != 0) {
-      if (!ConditionsHold(s, r)) continue;
+      if (const RuleReason failure = ConditionFailure(s, r); failure != RuleReason::kNone) {
+        tell(i, RuleOutcome::kRejected, failure);
+        continue;
+      }
       need0 &= ~ConditionBitsOf(r);
     } else {
       need0 &= ~(static_cast<uint64_t>(kIgnoredBit) << kByte2Shift);
@@ -196,11 +227,13 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
       const bool testsAge = (r[1] & kAdult) || (r[2] & kAge36);
       if (testsAge && (s.caseErrors & kAgeInvalid)) {
         s.groupStatus = kGroupAgeInvalid;
+        tell(i, RuleOutcome::kStopped, RuleReason::kAgeInvalid);
         return WalkEnd::kStopped;
       }
       const bool testsSex = (r[1] & (kSex1 | kSex2)) != 0;
       if (testsSex && (s.caseErrors & kSexInvalid)) {
         s.groupStatus = kGroupSexInvalid;
+        tell(i, RuleOutcome::kStopped, RuleReason::kSexInvalid);
         return WalkEnd::kStopped;
       }
       const bool testsStatus = (r[1] & kStatus4) || (r[2] & kStatusBitsByte2);
@@ -210,21 +243,33 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
         const int v = DrgValueOf(rule);
         if (v < 1210 || v > 1230) {
           s.groupStatus = kGroupStatusInvalid;
+          tell(i, RuleOutcome::kStopped, RuleReason::kStatusInvalid);
           return WalkEnd::kStopped;
         }
         need0 &= ~((static_cast<uint64_t>(kStatus4) << kByte1Shift) |
                    (static_cast<uint64_t>(kStatusBitsByte2) << kByte2Shift));
         if (MaskMatches(need0, need, have)) {
           s.groupStatus = kGroupStatusInvalid;
+          tell(i, RuleOutcome::kStopped, RuleReason::kStatusInvalid);
           return WalkEnd::kStopped;
         }
+        tell(i, RuleOutcome::kRejected, RuleReason::kStatusTolerated);
         continue;
       }
     }
 
-    if (!MaskMatches(need0, need, have)) continue;
+    if (!MaskMatches(need0, need, have)) {
+      if (s.trace != nullptr) {
+        int ruleByte = 0;
+        int bit = 0;
+        FirstMissingBit(need0, need, have, &ruleByte, &bit);
+        tell(i, RuleOutcome::kRejected, RuleReason::kMaskBit, ruleByte, bit);
+      }
+      continue;
+    }
     accepted = &rule;
     value = DrgValueOf(rule);
+    tell(i, RuleOutcome::kAccepted, RuleReason::kNone);
     return WalkEnd::kAccepted;
   }
   return WalkEnd::kExhausted;
@@ -316,20 +361,28 @@ bool AddDiagnoses(GroupState& s) {
   for (int i = 0; i < s.diagnosisCount; ++i) {
     const int e = s.diagnosisEntry[i];
     if (e < 0) {
-      if (i == 0) return false;
+      if (i == 0) {
+        TALLOW_TRACE(s, PrincipalTaken(e, s.mdc, 0));
+        return false;
+      }
       continue;
     }
     const DiagnosisClass& c = DiagnosisClassOf(s, e);
     if (i == 0) {
       s.mdc = c.mdc;
+      TALLOW_TRACE(s, PrincipalTaken(e, c.mdc, c.drgKey));
       if (s.mdc == 0) return false;
       s.principalDrgKey = c.drgKey;
       std::copy(c.dxMask.begin(), c.dxMask.end(), mask.begin() + 3);
     } else {
       for (int k = 0; k < 5; ++k) mask[8 + k] |= c.dxMask[k];
-      if (c.ccFlag == 1 && IsCcExcluded(s, e, i) == 0) {
-        mask[0] |= kCc;
-        if (s.ccIndex == -1) s.ccIndex = i;
+      if (c.ccFlag == 1) {
+        const bool excluded = IsCcExcluded(s, e, i) != 0;
+        TALLOW_TRACE(s, CcTested(i, excluded));
+        if (!excluded) {
+          mask[0] |= kCc;
+          if (s.ccIndex == -1) s.ccIndex = i;
+        }
       }
     }
     s.diagnosisWork[i].dxMask = c.dxMask;
@@ -445,16 +498,20 @@ void ResetDecision(GroupState& s) {
   s.classedProcedures = 0;
 }
 
-void DecideDrg(GroupState& s) {
+namespace {
+
+void Decide(GroupState& s) {
   s.bit1ProcedurePresent = false;
   s.twoProceduresDemanded = false;
   s.unrelatedRetry = false;
 
   if (!AddDiagnoses(s)) return;
   AddProcedures(s);
+  TALLOW_TRACE(s, CaseMaskMade(s));
 
   const DrgRule* accepted = nullptr;
   int value = 0;
+  TALLOW_TRACE(s, WalkStarted(s.mdc, false));
   WalkEnd end = WalkRules(s, s.mdc, accepted, value);
   if (end == WalkEnd::kAccepted && value == kUnrelatedOrDrg) {
     // DRG 468 (unrelated operating-room procedure): walk the MDC 30 rules
@@ -462,6 +519,7 @@ void DecideDrg(GroupState& s) {
     s.unrelatedRetry = true;
     s.savedMdc = s.mdc;
     s.mdc = kUnrelatedOrMdc;
+    TALLOW_TRACE(s, WalkStarted(kUnrelatedOrMdc, true));
     end = WalkRules(s, kUnrelatedOrMdc, accepted, value);
     if (end == WalkEnd::kAccepted) s.mdc = s.savedMdc;
   }
@@ -474,6 +532,13 @@ void DecideDrg(GroupState& s) {
   s.baseDrg = value;
   s.groupStatus = value == kUngroupableDrg ? kGroupRuleUngroupable : kGroupGrouped;
   RecordCodesUsed(s, accepted->bytes);
+}
+
+}  // namespace
+
+void DecideDrg(GroupState& s) {
+  Decide(s);
+  TALLOW_TRACE(s, Decided(s));
 }
 
 namespace {

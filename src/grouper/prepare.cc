@@ -58,24 +58,39 @@ int PrepareCaseCodes(GroupState& s) {
     SetWorkCode(work, code);
     if (!anyWindow || PackCode(code) == kPackedBlankCode) continue;
 
+    // The list behind the last step that changed the work code, for a trace.
+    const char* list = nullptr;
     auto is = [code](const char* listed) { return CompareCodes(code, listed) == 0; };
-    auto convert = [code, work](CodeMap map) {
-      if (const RowCode* to = FindConversion(map, code)) SetWorkCode(work, to->data());
+    auto set = [work, &list](const char* to, const char* name) {
+      SetWorkCode(work, to);
+      list = name;
+    };
+    auto convert = [code, &set](CodeMap map, const char* name) {
+      if (const RowCode* to = FindConversion(map, code)) set(to->data(), name);
     };
 
     if (ContainsCode(WithdrawnCodes1999(), code)) {
-      SetWorkCode(work, kBlankCode);
+      set(kBlankCode, "codes withdrawn from 1999-11-15");
     } else {
-      convert(CodeMap1999());
+      convert(CodeMap1999(), "conversions from 1999-11-15");
     }
-    if (w.n0471 && is("N0471")) SetWorkCode(work, "N0470");
+    if (w.n0471 && is("N0471")) set("N0470", "N0471 to N0470 from 2000-03-08");
     if (w.p4555) {
-      if (is("P4555")) SetWorkCode(work, kBlankCode);
-      convert(CodeMap2000());
+      if (is("P4555")) set(kBlankCode, "P4555 withdrawn from 2000-04-01");
+      convert(CodeMap2000(), "conversions from 2000-04-01");
     }
-    if (w.s5521 && (is("S5521") || is("S5522"))) SetWorkCode(work, "S5520");
-    if (w.jan2001) convert(jan2001);
-    if (w.from2001) convert(from2001);
+    if (w.s5521 && (is("S5521") || is("S5522"))) set("S5520", "S5521, S5522 to S5520 from 2000-05-01");
+    if (w.jan2001) {
+      convert(jan2001, s.tables != nullptr && s.tables->codeMapJan2001.present
+                           ? "conversions of January 2001 (SGMAPJ1)"
+                           : "conversions of January 2001 (built in)");
+    }
+    if (w.from2001) {
+      convert(from2001, s.tables != nullptr && s.tables->codeMap2001.present
+                            ? "conversions from February 2001 (SGMAP1)"
+                            : "conversions from February 2001 (built in)");
+    }
+    if (list != nullptr) TALLOW_TRACE(s, CodeConverted(i, code, work, list));
   }
 
   for (int i = 0; i < s.diagnosisCount; ++i) {

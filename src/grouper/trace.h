@@ -78,6 +78,7 @@ enum class LevelReason : uint8_t {
   kNoCcRow,          ///< no refined CC row fits the code, sex and status (or it is excluded)
   kFirstPassDrg,     ///< its row names the first pass's DRG (1998-07-01 to 2001)
   kPrincipalRow,     ///< circulatory principal whose row names DRG 1210
+  kNewbornMark,      ///< the newborn mark of the diagnosis's entry
 };
 
 // The accepted-code list verdict on a refined code.

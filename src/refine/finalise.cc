@@ -72,15 +72,33 @@ void CountLevels(GroupState& s, const DiagnosisClass& principal, int d, int colu
   s.diagnosisLevels.fill('0');
   const int count = DiagnosisPositions(s);
   for (int i = start; i < count; ++i) {
-    if (s.diagnosisEntry[i] < 0) continue;
-    if (before2002 && IsExcludedObstetricDiagnosis(s, i) != 0) continue;
-    if (principalBlocks) continue;
+    if (s.diagnosisEntry[i] < 0) {
+      if (s.diagnosisEntry[i] == -1) TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kNotFound));
+      continue;
+    }
+    if (before2002 && IsExcludedObstetricDiagnosis(s, i) != 0) {
+      TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kObstetric));
+      continue;
+    }
+    if (principalBlocks) {
+      TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kPrincipalBlocks));
+      continue;
+    }
     const int p = FindCcEntry(s, i);
-    if (p < 0) continue;
+    if (p < 0) {
+      TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kNoCcRow));
+      continue;
+    }
     const RefinedCcRow& row = rows[p];
-    if (firstPassWindow && row.ccDrg == s.firstPassDrg) continue;
+    if (firstPassWindow && row.ccDrg == s.firstPassDrg) {
+      TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kFirstPassDrg));
+      continue;
+    }
     char ch = matrix.At(row.levelRow, column);
-    if (twoCountsAsOne && ch == '2') ch = '1';
+    const bool counted = twoCountsAsOne && ch == '2';
+    if (counted) ch = '1';
+    TALLOW_TRACE(s, LevelGiven(i, ch, counted ? LevelReason::kTwoCountsAsOne
+                                              : LevelReason::kMatrix));
     s.diagnosisLevels[i] = ch;
     if (LevelAbove(ch, s.severityLevel)) {  // a tie keeps the earlier position
       s.severityLevel = ch;
@@ -187,16 +205,20 @@ int IsExcludedObstetricDiagnosis(const GroupState& s, int position) {
 int StayLevelStatus(GroupState& s) {
   if (s.lengthOfStay < 0) {
     s.severityLevel = '4';
+    TALLOW_TRACE(s, StayLevel('4'));
     return kFinaliseStayInvalid;
   }
   if (s.dischargeStatus == 4 && s.lengthOfStay <= 2) {
     s.severityLevel = 'L';
+    TALLOW_TRACE(s, StayLevel('L'));
     return kFinaliseDone;
   }
   return -1;
 }
 
-int FinaliseDrg(GroupState& s) {
+namespace {
+
+int Finalise(GroupState& s) {
   s.finalDrg = kUngroupableDrg;
   s.severityLevel = '0';
   s.levelSourceIndex = -1;
@@ -212,6 +234,7 @@ int FinaliseDrg(GroupState& s) {
   const RefinedDrgSlot slot = RefinedDrgSlotOf(s, d);
   s.finalDrg = slot.refinedDrg;
   const int column = slot.levelColumn;
+  TALLOW_TRACE(s, RefinedDrgTaken(s.baseDrg, d, slot.refinedDrg, column, slot.drgType));
   if (column < 0) return kFinaliseNoLevelColumn;
 
   if (slot.drgType == 'M') {
@@ -224,6 +247,7 @@ int FinaliseDrg(GroupState& s) {
       const RefinedCcRow& row = s.active.refinedCc->rows[p];
       if (row.ccDrg == 1210) {
         s.severityLevel = s.tables->levelMatrix.At(row.levelRow, column);
+        TALLOW_TRACE(s, LevelGiven(0, s.severityLevel, LevelReason::kPrincipalRow));
         if (LevelAbove(s.severityLevel, '0')) s.levelSourceIndex = 0;
       }
     }
@@ -231,6 +255,14 @@ int FinaliseDrg(GroupState& s) {
 
   CountLevels(s, principal, d, column);
   return kFinaliseDone;
+}
+
+}  // namespace
+
+int FinaliseDrg(GroupState& s) {
+  const int status = Finalise(s);
+  TALLOW_TRACE(s, Finalised(s, status));
+  return status;
 }
 
 }  // namespace tallow

@@ -22,6 +22,7 @@ int GroupNewborn(GroupState& s) {
   s.birthWeight = s.request != nullptr ? s.request->birthWeight : kWeightAbsent;
   const int w = s.birthWeight;
   s.finalDrg = NewbornDrg(w);
+  TALLOW_TRACE(s, NewbornTaken(w, s.finalDrg));
   if (const int status = StayLevelStatus(s); status >= 0) return status;
   const std::vector<char>& marks = s.active.diagnosis->neonateMark;
   const int count = std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
@@ -29,6 +30,7 @@ int GroupNewborn(GroupState& s) {
     const int entry = s.diagnosisEntry[i];
     if (entry < 0) continue;
     const char mark = marks[entry];
+    TALLOW_TRACE(s, LevelGiven(i, mark, LevelReason::kNewbornMark));
     if (LevelAbove(mark, s.severityLevel)) {  // a tie keeps the earlier position
       s.severityLevel = mark;
       s.levelSourceIndex = i;

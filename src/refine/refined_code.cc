@@ -210,15 +210,38 @@ int SplitDrg358(GroupState& s) {
   return 0;
 }
 
+namespace {
+
+constexpr const char* kListNames[] = {"L1", "L2", "L3", "L4", "L5", "L6", "L7", "L8"};
+
+// A step that changed the code, for a trace.
+void TellChange(GroupState& s, const char* step, int32_t before, int32_t after) {
+  if (before != after) TALLOW_TRACE(s, RefinedStep(step, after));
+}
+
+}  // namespace
+
 int32_t MakeRefinedCode(GroupState& s) {
   const char* date = CaseDateOf(s);
   const bool isNew = !DateBefore(date, "20020101");
 
-  if (s.mdc == kNewbornMdc && s.dischargeStatus == 999 && s.lengthOfStay >= 0 && s.lengthOfStay <= 4)
+  if (s.mdc == kNewbornMdc && s.dischargeStatus == 999 && s.lengthOfStay >= 0 &&
+      s.lengthOfStay <= 4) {
+    TALLOW_TRACE(s, CodeJudged(kNewbornShortStayGroupCode, CodeVerdict::kSpecial,
+                               "newborn with discharge status 999 and a stay of 0 to 4 days"));
     return kNewbornShortStayGroupCode;
-  if (s.severityLevel == 'L') return kShortStayGroupCodeBase + 1000 * s.mdc;
-  if (s.severityLevel == '4') return kUngroupableGroupCode;
+  }
+  if (s.severityLevel == 'L') {
+    TALLOW_TRACE(s, CodeJudged(kShortStayGroupCodeBase + 1000 * s.mdc, CodeVerdict::kSpecial,
+                               "level L: 8MM000"));
+    return kShortStayGroupCodeBase + 1000 * s.mdc;
+  }
+  if (s.severityLevel == '4') {
+    TALLOW_TRACE(s, CodeJudged(kUngroupableGroupCode, CodeVerdict::kSpecial, "level 4: 470000"));
+    return kUngroupableGroupCode;
+  }
 
+  const int before = s.finalDrg;
   if (!isNew) {
     if (s.finalDrg == 390) {
       const int r = Drg390ProcedureClass(s);
@@ -241,27 +264,61 @@ int32_t MakeRefinedCode(GroupState& s) {
   const int v = static_cast<signed char>(s.severityLevel) - '0';
   const int a = AgeDigit(s, d);
   int32_t code = isNew ? d * 100 + a * 10 + v : d * 100 + v * 10 + a * 100;
-
-  if (DateBefore(date, "19980201")) return 0;
-
-  const char* principal = s.diagnosisCount >= 1 ? RequestDiagnosisCode(s, 0) : kBlankCode;
-  code = ApplyDeliveryRules(s, code, d, principal);
-
-  if (isNew) {
-    if (d == 4150 && InCodeList(CodeList::kB20B24, principal)) code += 73000;
-    if (d == 4210 && InCodeList(CodeList::kB20B24, principal)) code += 68000;
-    if (SexRuleMatches(s.mdc, s.sex, principal)) code = kUngroupableGroupCode;
+  if (s.trace != nullptr) {
+    if (d != before) TALLOW_TRACE(s, RefinedStep("drg split", d));
+    TALLOW_TRACE(s, RefinedStep("drg", d));
+    TALLOW_TRACE(s, RefinedStep("age digit", a));
+    TALLOW_TRACE(s, RefinedStep("level", v));
+    TALLOW_TRACE(s, RefinedStep(isNew ? "code (from 2002: drg, age digit, level)"
+                                      : "code (before 2002: drg + age digit, level, 0)",
+                                code));
   }
 
+  if (DateBefore(date, "19980201")) {
+    TALLOW_TRACE(s, CodeJudged(code, CodeVerdict::kBefore1998, ""));
+    return 0;
+  }
+
+  const char* principal = s.diagnosisCount >= 1 ? RequestDiagnosisCode(s, 0) : kBlankCode;
+  int32_t was = code;
+  code = ApplyDeliveryRules(s, code, d, principal);
+  TellChange(s, "delivery rules", was, code);
+
+  if (isNew) {
+    was = code;
+    if (d == 4150 && InCodeList(CodeList::kB20B24, principal)) code += 73000;
+    if (d == 4210 && InCodeList(CodeList::kB20B24, principal)) code += 68000;
+    TellChange(s, "principal diagnosis B20-B24", was, code);
+    if (SexRuleMatches(s.mdc, s.sex, principal)) {
+      code = kUngroupableGroupCode;
+      TALLOW_TRACE(s, RefinedStep(kSexRuleStep, code));
+    }
+  }
+
+  was = code;
   code = ApplyProcedureSplits(s, code);
+  TellChange(s, "procedure list splits", was, code);
   // Only odd level characters (below '0') can make a code negative; such a
   // code has no six-digit text and is no group code.
-  if (code < 0) return 0;
+  if (code < 0) {
+    TALLOW_TRACE(s, CodeJudged(code, CodeVerdict::kNegative, ""));
+    return 0;
+  }
 
-  if (IsExemptIdentifier(s.caseIdentifier)) return code;
-  if (!DateBefore(date, "20030901") && AnyRequestDiagnosisIn(s, CodeList::kExclusion2003)) return 0;
+  if (IsExemptIdentifier(s.caseIdentifier)) {
+    TALLOW_TRACE(s, CodeJudged(code, CodeVerdict::kExempt, ""));
+    return code;
+  }
+  if (!DateBefore(date, "20030901") && AnyRequestDiagnosisIn(s, CodeList::kExclusion2003)) {
+    TALLOW_TRACE(s, CodeJudged(code, CodeVerdict::kShortList, "from 2003-09-01"));
+    return 0;
+  }
   // The six-digit text of the code against the list: the code modulo 10^6.
-  return InAcceptedCodeList(AcceptedListFor(s), code % 1000000) ? code : 0;
+  const AcceptedCodeList list = AcceptedListFor(s);
+  const bool found = InAcceptedCodeList(list, code % 1000000);
+  TALLOW_TRACE(s, CodeJudged(code, found ? CodeVerdict::kFound : CodeVerdict::kNotFound,
+                             kListNames[static_cast<int>(list)]));
+  return found ? code : 0;
 }
 
 }  // namespace tallow
