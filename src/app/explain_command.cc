@@ -373,7 +373,11 @@ int RunCompare(const CompareOptions& options) {
     if (differ <= kShownDifferences) {
       Json d = {{"line", line}, {"fields", changed}};
       const Json j = explainer.Explain(line, text, length);
-      d["reason"] = j.contains("reason") ? j["reason"] : Json("");
+      d["reason"] = j.contains("reason")
+                        ? j["reason"]
+                        : Json(fmt::format("now baseDrg {}, finalDrg {}, groupCode {:06d}",
+                                           Str(j["baseDrg"]), Str(j["finalDrg"]),
+                                           j["groupCode"].get<int>()));
       differences.push_back(d);
       if (options.explainDifferences) traces.push_back(j);
     }

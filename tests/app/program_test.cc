@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -248,6 +249,88 @@ TEST_F(ProgramTest, TablesIdChangesWithOneByte) {
                                               "' --in - --out - --summary",
                                    ReadFile(kDemo + "/tallow.in").value_or(""));
   EXPECT_NE(group.err.find("tables " + after.out.substr(0, 64)), std::string::npos) << group.err;
+}
+
+TEST_F(ProgramTest, CompareFindsTheOneChangedLine) {
+  const std::string demo = ReadFile(kDemo + "/tallow.in").value_or("");
+  const std::string tables = "--tables '" + tables_.Path() + "'";
+  const Outcome grouped = RunProgram(work_, "group --quiet " + tables + " --in - --out -", demo);
+  ASSERT_EQ(grouped.status, kExitOk) << grouped.err;
+
+  Outcome run = RunProgram(work_, "compare " + tables + " --in -", grouped.out);
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_EQ(run.out.rfind("tallow compare: 52 lines: 52 agree, 0 differ", 0), 0u) << run.out;
+
+  std::string changed = grouped.out;
+  const std::size_t line29 = changed.find("D0000029");
+  ASSERT_NE(line29, std::string::npos);
+  ASSERT_EQ(changed.substr(line29 + 190, 6), "161301");
+  changed.replace(line29 + 190, 6, "161302");
+  run = RunProgram(work_, "compare " + tables + " --in - --explain-differences", changed);
+  EXPECT_EQ(run.status, kExitDiffer) << run.err;
+  EXPECT_NE(run.out.find("51 agree, 1 differ (mdc 0, groupCode 1, version 0, diagnosisLevels 0)"),
+            std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("line 29: groupCode stored 161302, now 161301;"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("line 29: case D0000029"), std::string::npos) << run.out;
+
+  run = RunProgram(work_, "compare " + tables + " --in - --format json", changed);
+  EXPECT_EQ(run.status, kExitDiffer);
+  EXPECT_NE(run.out.find("\"differences\":[{\"line\":29,\"fields\":{\"groupCode\":{\"stored\":"
+                         "\"161302\",\"now\":\"161301\"}}"),
+            std::string::npos)
+      << run.out;
+}
+
+TEST_F(ProgramTest, WhyAddsAReasonAndNothingElse) {
+  const std::string demo = ReadFile(kDemo + "/tallow.in").value_or("");
+  const std::string args = "group --tables '" + tables_.Path() + "' --in - --out - --format jsonl";
+  const Outcome plain = RunProgram(work_, args, demo);
+  const Outcome why = RunProgram(work_, args + " --why", demo);
+  ASSERT_EQ(why.status, kExitOk) << why.err;
+  std::istringstream a(plain.out), b(why.out);
+  std::string x, y;
+  int reasons = 0;
+  while (std::getline(a, x) && std::getline(b, y)) {
+    const std::size_t at = y.find(",\"reason\":\"");
+    const bool special = x.find("\"groupCode\":0,") != std::string::npos ||
+                         x.find("\"groupCode\":470000,") != std::string::npos ||
+                         x.find("\"mdc\":24,") != std::string::npos;
+    EXPECT_EQ(at != std::string::npos, special) << y;
+    if (at == std::string::npos) {
+      EXPECT_EQ(x, y);
+      continue;
+    }
+    ++reasons;
+    EXPECT_EQ(y.substr(0, at) + "}", x);
+  }
+  EXPECT_EQ(reasons, 14);
+  EXPECT_NE(why.out.find("{\"line\":46,"), std::string::npos);
+  EXPECT_NE(why.out.find("\"reason\":\"principal diagnosis R999 not in table edition 1 (case "
+                         "date 2004-07-07)\"}"),
+            std::string::npos);
+  EXPECT_EQ(RunProgram(work_, "group --why --in - --out -", "").status, kExitUsage);
+}
+
+TEST_F(ProgramTest, ExplainNamesTheLinesAskedFor) {
+  const std::string demo = ReadFile(kDemo + "/tallow.in").value_or("");
+  const std::string args = "explain --tables '" + tables_.Path() + "' --in -";
+  Outcome run = RunProgram(work_, args + " --line 29 --line 30", demo);
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_EQ(run.out.rfind("line 29: case D0000029, caseDate 20020606, edition 0", 0), 0u)
+      << run.out;
+  EXPECT_NE(run.out.find("\nline 30: case D0000030"), std::string::npos);
+  EXPECT_EQ(run.out.find("line 31:"), std::string::npos);
+
+  run = RunProgram(work_, args + " --format json", demo);
+  EXPECT_EQ(run.status, kExitOk) << run.err;
+  EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 52);
+
+  run = RunProgram(work_, args + " --line 99", demo);
+  EXPECT_EQ(run.status, kExitUsage);
+  EXPECT_NE(run.err.find("has 52 case lines; line 99 is not among them"), std::string::npos)
+      << run.err;
 }
 
 }  // namespace
