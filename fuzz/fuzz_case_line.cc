@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "app/explain.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -24,6 +25,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (fuzz::GroupTextTo(tables, input, 0, pad, 1) !=
       fuzz::GroupTextTo(tables, input, blockBytes, pad, jobs)) {
     std::abort();  // the blocks a file is read in changed what was written
+  }
+  // Every line explained, as JSON and as text.
+  static app::CaseExplainer explainer(tables);
+  std::size_t start = 0;
+  for (int n = 1; start < input.size() && n <= 64; ++n) {
+    std::size_t end = input.find('\n', start);
+    if (end == std::string::npos) end = input.size();
+    const tallow::JsonTrace::Json j = explainer.Explain(n, input.data() + start, end - start);
+    if (j.dump().empty() || app::ExplainText(j).empty()) std::abort();
+    start = end + 1;
   }
   return 0;
 }
