@@ -259,7 +259,7 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
     }
 
     if (!MaskMatches(need0, need, have)) {
-      if (s.trace != nullptr) {
+      if (kTraceCompiledIn && s.trace != nullptr) {
         int ruleByte = 0;
         int bit = 0;
         FirstMissingBit(need0, need, have, &ruleByte, &bit);

@@ -264,7 +264,7 @@ int32_t MakeRefinedCode(GroupState& s) {
   const int v = static_cast<signed char>(s.severityLevel) - '0';
   const int a = AgeDigit(s, d);
   int32_t code = isNew ? d * 100 + a * 10 + v : d * 100 + v * 10 + a * 100;
-  if (s.trace != nullptr) {
+  if (kTraceCompiledIn && s.trace != nullptr) {
     if (d != before) TALLOW_TRACE(s, RefinedStep("drg split", d));
     TALLOW_TRACE(s, RefinedStep("drg", d));
     TALLOW_TRACE(s, RefinedStep("age digit", a));
