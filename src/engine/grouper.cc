@@ -72,11 +72,13 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   if (PrepareCaseCodes(s) != 0) return -1;
 
   // Diagnoses are looked up once; procedures once per pass.
-  TALLOW_TRACE(s, PassStarted(TracePass::kFirst));
-  for (int i = 0; i < s.diagnosisCount; ++i) {
-    s.diagnosisEntry[i] = LookupDiagnosis(s, i);
-    TALLOW_TRACE(s, CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code,
-                                 s.diagnosisEntry[i]));
+  const bool traced = s.trace != nullptr;
+  TALLOW_TRACE_WHEN(traced, s, PassStarted(TracePass::kFirst));
+  for (int i = 0; i < s.diagnosisCount; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
+  if (kTraceCompiledIn && traced) {
+    for (int i = 0; i < s.diagnosisCount; ++i) {
+      s.trace->CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code, s.diagnosisEntry[i]);
+    }
   }
   s.mdc = kResetMdc;
   s.finalDrg = kUngroupableDrg;
@@ -94,11 +96,13 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   // Real passes: one, and one more when the first ends in MDC 14 with DRG
   // 468 (the procedure lookup then drops the codes behind that outcome).
   for (int budget = 2; budget > 0; --budget) {
-    TALLOW_TRACE(s, PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal));
-    for (int i = 0; i < s.procedureCount; ++i) {
-      s.procedureEntry[i] = LookupProcedure(s, i);
-      TALLOW_TRACE(s, CodeLookedUp(CodeKind::kProcedure, i, s.procedureWork[i].code,
-                                   s.procedureEntry[i]));
+    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
+    if (kTraceCompiledIn && traced) {
+      s.trace->PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal);
+      for (int i = 0; i < s.procedureCount; ++i) {
+        s.trace->CodeLookedUp(CodeKind::kProcedure, i, s.procedureWork[i].code,
+                              s.procedureEntry[i]);
+      }
     }
     if (flags & GroupFlagDecide) {
       ResetDecision(s);

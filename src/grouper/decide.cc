@@ -184,9 +184,11 @@ void FirstMissingBit(uint64_t need0, const RuleWords& need, const RuleWords& hav
 }
 
 // Walks the rules of one MDC in order and returns how the walk ended. On
-// kAccepted, `accepted` is the accepted rule and `value` its DRG value. A
-// trace hears of every rule, with its 1-based number in the rule table.
-WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
+// kAccepted, `accepted` is the accepted rule and `value` its DRG value. With
+// kTraced the trace hears of every rule, with its 1-based number in the rule
+// table; the walk of a normal run is made without a test for it.
+template <bool kTraced>
+WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
   const DrgRuleTable& table = *s.active.drgRules;
   const std::span<const DrgRule> rules = table.RulesOf(mdc);
   if (rules.empty()) return WalkEnd::kExhausted;
@@ -199,8 +201,10 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
   RuleWords made{};
   auto tell = [&](std::size_t i, RuleOutcome outcome, RuleReason reason, int ruleByte = 0,
                   int bit = 0) {
-    TALLOW_TRACE(s, RuleTried(static_cast<int>(first + i + 1), mdc, DrgValueOf(rules[i]), outcome,
-                              reason, ruleByte, bit));
+    if constexpr (kTraced) {
+      s.trace->RuleTried(static_cast<int>(first + i + 1), mdc, DrgValueOf(rules[i]), outcome,
+                         reason, ruleByte, bit);
+    }
   };
 
   for (std::size_t i = 0; i < rules.size(); ++i) {
@@ -259,7 +263,7 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
     }
 
     if (!MaskMatches(need0, need, have)) {
-      if (kTraceCompiledIn && s.trace != nullptr) {
+      if constexpr (kTraced) {
         int ruleByte = 0;
         int bit = 0;
         FirstMissingBit(need0, need, have, &ruleByte, &bit);
@@ -273,6 +277,13 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
     return WalkEnd::kAccepted;
   }
   return WalkEnd::kExhausted;
+}
+
+WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
+  if (kTraceCompiledIn && s.trace != nullptr) [[unlikely]] {
+    return WalkRulesOf<true>(s, mdc, accepted, value);
+  }
+  return WalkRulesOf<false>(s, mdc, accepted, value);
 }
 
 // Records which procedures and diagnoses the accepted rule used.

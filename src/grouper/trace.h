@@ -38,6 +38,13 @@ inline constexpr bool kTraceCompiledIn = false;
 inline constexpr bool kTraceCompiledIn = true;
 #endif
 
+// The same inside a loop, with the test of the trace pointer taken once
+// before it: `traced` is (state).trace != nullptr.
+#define TALLOW_TRACE_WHEN(traced, state, call)                  \
+  do {                                                          \
+    if (kTraceCompiledIn && (traced)) [[unlikely]] (state).trace->call; \
+  } while (false)
+
 enum class TracePass : uint8_t {
   kFirst,       ///< every procedure ignored
   kReal,        ///< with the procedures

@@ -57,7 +57,8 @@ int RemapDrg(const GroupState& s, const DiagnosisClass& principal) {
 
 // The level count over the diagnoses: fills diagnosisLevels and raises
 // severityLevel. `d` is the re-mapped decided DRG, `column` its level column.
-void CountLevels(GroupState& s, const DiagnosisClass& principal, int d, int column) {
+template <bool kTraced>
+void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int column) {
   const std::vector<RefinedCcRow>& rows = s.active.refinedCc->rows;
   const LevelMatrix& matrix = s.tables->levelMatrix;
   const char* date = CaseDateOf(s);
@@ -71,39 +72,48 @@ void CountLevels(GroupState& s, const DiagnosisClass& principal, int d, int colu
 
   s.diagnosisLevels.fill('0');
   const int count = DiagnosisPositions(s);
+  constexpr bool traced = kTraced;
   for (int i = start; i < count; ++i) {
     if (s.diagnosisEntry[i] < 0) {
-      if (s.diagnosisEntry[i] == -1) TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kNotFound));
+      if (s.diagnosisEntry[i] == -1) TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kNotFound));
       continue;
     }
     if (before2002 && IsExcludedObstetricDiagnosis(s, i) != 0) {
-      TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kObstetric));
+      TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kObstetric));
       continue;
     }
     if (principalBlocks) {
-      TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kPrincipalBlocks));
+      TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kPrincipalBlocks));
       continue;
     }
     const int p = FindCcEntry(s, i);
     if (p < 0) {
-      TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kNoCcRow));
+      TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kNoCcRow));
       continue;
     }
     const RefinedCcRow& row = rows[p];
     if (firstPassWindow && row.ccDrg == s.firstPassDrg) {
-      TALLOW_TRACE(s, LevelGiven(i, '0', LevelReason::kFirstPassDrg));
+      TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kFirstPassDrg));
       continue;
     }
     char ch = matrix.At(row.levelRow, column);
     const bool counted = twoCountsAsOne && ch == '2';
     if (counted) ch = '1';
-    TALLOW_TRACE(s, LevelGiven(i, ch, counted ? LevelReason::kTwoCountsAsOne
+    TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, ch, counted ? LevelReason::kTwoCountsAsOne
                                               : LevelReason::kMatrix));
     s.diagnosisLevels[i] = ch;
     if (LevelAbove(ch, s.severityLevel)) {  // a tie keeps the earlier position
       s.severityLevel = ch;
       s.levelSourceIndex = i;
     }
+  }
+}
+
+void CountLevels(GroupState& s, const DiagnosisClass& principal, int d, int column) {
+  if (kTraceCompiledIn && s.trace != nullptr) [[unlikely]] {
+    CountLevelsOf<true>(s, principal, d, column);
+  } else {
+    CountLevelsOf<false>(s, principal, d, column);
   }
 }
 
