@@ -145,9 +145,14 @@ class Worker {
   void Process(BlockWork& work) {
     work.Reset();
     const InputBlock& in = work.input;
-    const bool jsonl = options_.format == OutputFormat::kJsonl;
+    const bool lines = options_.format == OutputFormat::kLines;
+    const RecordFormat format =
+        options_.format == OutputFormat::kCsv ? RecordFormat::kCsv : RecordFormat::kJsonl;
     fmt::memory_buffer& out = work.out;
-    if (in.byteOrderMark && !jsonl) out.append(std::string_view(kByteOrderMark));
+    if (in.byteOrderMark && lines) out.append(std::string_view(kByteOrderMark));
+    if (in.firstBlock && options_.format == OutputFormat::kCsv) {
+      AppendCsvHeader(out, options_.why, options_.flags);
+    }
 
     int64_t line = in.firstLine - 1;
     for (std::size_t i = 0; i < in.pieces.size(); ++i) {
@@ -158,7 +163,7 @@ class Worker {
       if (piece.continuation) {
         line = in.firstLine;  // only a block's first piece continues a line
         if (nul != nullptr) work.continuationNul = true;
-        if (!jsonl) {
+        if (lines) {
           out.append(text, text + length);
           AppendEnding(out, piece.ending);
         }
@@ -170,18 +175,24 @@ class Worker {
         work.nulLines.Add(line, static_cast<const char*>(nul) - text);
         work.lastNulLine = line;
       }
+      CaseRecord record;
+      record.line = line;
+      record.withFlags = options_.flags;
       if (length < static_cast<std::size_t>(kGroupedLineMinimum) && !options_.pad) {
         work.shortLines.Add(line, static_cast<int64_t>(length));
         ++work.counts.withoutResults;
-        if (jsonl) {
-          const std::string reason = fmt::format(
-              "a line of {} characters, shorter than {}: written without results", length,
-              kGroupedLineMinimum);
-          AppendJsonError(out, line, reason.c_str());
-          out.push_back('\n');
-        } else {
+        if (lines) {
           out.append(text, text + length);
           AppendEnding(out, piece.ending);
+        } else {
+          const auto error = fmt::format_to_n(
+              errorText_, sizeof errorText_,
+              "a line of {} characters, shorter than {}: written without results", length,
+              kGroupedLineMinimum);
+          record.fields = text;
+          record.length = length;
+          record.error = std::string_view(errorText_, error.out - errorText_);
+          AppendRecord(out, format, record, options_.why);
         }
         work.lastLine = line;
         continue;
@@ -190,13 +201,15 @@ class Worker {
       line_->Assign(text, length, options_.pad);
       if (options_.why) reasons_.Clear();
       const char* fields = line_->data();
+      record.fields = fields;
+      record.length = static_cast<std::size_t>(kResultsEnd);
       // GroupCase chooses the table edition from the case date itself.
       PrepareRequest(request_, *line_);
       const int result = grouper_->GroupCase(request_, kGroupFlags);
       if (result != 0) {
-        if (jsonl) {
-          AppendJsonError(out, line, RefusalText(result));
-          out.push_back('\n');
+        if (!lines) {
+          record.error = RefusalText(result);
+          AppendRecord(out, format, record, options_.why);
         }
         work.refusedLine = line;
         work.refusedResult = result;
@@ -213,17 +226,25 @@ class Worker {
       if (request_.groupCode == 470000) ++c.groupCode470000;
       if (IsSpecial8MM000(request_.groupCode)) ++c.groupCode8MM000;
 
-      if (jsonl) {
-        std::string reason;
-        if (options_.why) reason = reasons_.Reason(request_.mdc, request_.groupCode);
-        AppendJsonRecord(out, line, request_, grouper_->state().diagnosisLevels.data(), reason);
-        out.push_back('\n');
-      } else {
+      if (lines) {
         out.append(fields, fields + kResultsEnd);
         if (length > static_cast<std::size_t>(kResultsEnd)) {
           out.append(text + kResultsEnd, text + length);
         }
         AppendEnding(out, piece.ending);
+      } else {
+        std::string reason;
+        if (options_.why) reason = reasons_.Reason(request_.mdc, request_.groupCode);
+        if (options_.flags) {
+          record.flags = DataFlagsOf(fields, grouper_->state());
+          for (int f = 0; f < kDataFlagCount; ++f) {
+            if (record.flags & (1u << f)) ++c.flags[static_cast<std::size_t>(f)];
+          }
+        }
+        record.request = &request_;
+        record.levels = grouper_->state().diagnosisLevels.data();
+        record.reason = reason;
+        AppendRecord(out, format, record, options_.why);
       }
       work.lastLine = line;
     }
@@ -234,6 +255,7 @@ class Worker {
   std::unique_ptr<CaseLine> line_;
   GroupRequest request_;
   ReasonTrace reasons_;  ///< attached with --why
+  char errorText_[96];   ///< the message of a short line
   const BatchOptions& options_;
 };
 
@@ -300,6 +322,7 @@ class Merger {
     counts.groupCode470000 += c.groupCode470000;
     counts.groupCode8MM000 += c.groupCode8MM000;
     for (std::size_t e = 0; e < counts.byEdition.size(); ++e) counts.byEdition[e] += c.byEdition[e];
+    for (std::size_t f = 0; f < counts.flags.size(); ++f) counts.flags[f] += c.flags[f];
     shortLines.Merge(w.shortLines);
     // A long line is counted once however many of its pieces hold a NUL.
     if (w.continuationNul && lastNulLine != w.input.firstLine) {
@@ -666,24 +689,6 @@ int GroupLines(const std::shared_ptr<const TableSet>& tables, const Streams& str
   return kExitOk;
 }
 
-void AppendEscaped(fmt::memory_buffer& out, const char* text, int n) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (int i = 0; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (c == '"' || c == '\\') {
-      out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x20 || c >= 0x7F) {
-      // Bytes that are not printable ASCII are written as the code point of
-      // the same number, so the line stays valid JSON whatever the tables hold.
-      const char escape[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      out.append(escape, escape + 6);
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-}
-
 std::string AbsoluteDirectory(const std::string& directory) {
   char resolved[PATH_MAX];
   const std::string path = directory.empty() ? "." : directory;
@@ -711,35 +716,6 @@ int GroupStream(const std::shared_ptr<const TableSet>& tables, std::FILE* in, st
   output.Attach(out, DisplayName(options.outputPath, "standard output"));
   const Streams streams{in, &output, DisplayName(options.inputPath, "standard input")};
   return GroupLines(tables, streams, options, nullptr, counts, nullptr);
-}
-
-void AppendJsonRecord(fmt::memory_buffer& out, int64_t lineNumber, const GroupRequest& request,
-                      const char* levels, std::string_view reason) {
-  fmt::format_to(std::back_inserter(out),
-                 "{{\"line\":{},\"mdc\":{},\"baseDrg\":{},\"groupStatus\":{},"
-                 "\"orProcedureIndex\":{},\"secondaryIndex\":{},\"secondSecondaryIndex\":{},"
-                 "\"secondOrProcedureIndex\":{},\"nonOrProcedureIndex\":{},"
-                 "\"secondNonOrProcedureIndex\":{},\"ccIndex\":{},\"finalDrg\":{},"
-                 "\"groupCode\":{},\"finaliseStatus\":{},\"levelSourceIndex\":{},"
-                 "\"underEighteen\":{},\"diagnosisLevels\":\"",
-                 lineNumber, request.mdc, request.baseDrg, request.groupStatus,
-                 request.orProcedureIndex, request.secondaryIndex, request.secondSecondaryIndex,
-                 request.secondOrProcedureIndex, request.nonOrProcedureIndex,
-                 request.secondNonOrProcedureIndex, request.ccIndex, request.finalDrg,
-                 request.groupCode, request.finaliseStatus, request.levelSourceIndex,
-                 request.underEighteen);
-  AppendEscaped(out, levels, 10);
-  if (!reason.empty()) {
-    out.append(std::string_view("\",\"reason\":\""));
-    AppendEscaped(out, reason.data(), static_cast<int>(reason.size()));
-  }
-  out.append(std::string_view("\"}"));
-}
-
-void AppendJsonError(fmt::memory_buffer& out, int64_t lineNumber, const char* error) {
-  fmt::format_to(std::back_inserter(out), "{{\"line\":{},\"error\":\"", lineNumber);
-  AppendEscaped(out, error, static_cast<int>(std::strlen(error)));
-  out.append(std::string_view("\"}"));
 }
 
 int OpenRun(const RunPaths& paths, std::FILE* err, bool classicMessages, bool wantDigest,

@@ -25,6 +25,7 @@
 #include <fmt/format.h>
 
 #include "app/output_file.h"
+#include "app/records.h"
 #include "grouper/group_request.h"
 #include "tables/table_set.h"
 
@@ -51,6 +52,7 @@ enum ExitStatus : int {
 enum class OutputFormat : uint8_t {
   kLines,  ///< each input line with its result fields filled in
   kJsonl,  ///< one JSON object per case
+  kCsv,    ///< a header row, then one row per case (RFC 4180)
 };
 
 enum class SummaryMode : uint8_t {
@@ -71,9 +73,11 @@ struct BatchOptions {
   // A line shorter than 188 characters is padded with blanks to 188 and
   // grouped, instead of being written back without results.
   bool pad = false;
-  // jsonl gains a short "reason" for every case whose group code is 000000
-  // or 470000 or that could not be grouped.
+  // jsonl and csv gain a short "reason" for every case whose group code is
+  // 000000 or 470000 or that could not be grouped.
   bool why = false;
+  // jsonl and csv gain the data-quality "flags" of every case.
+  bool flags = false;
   // Workers grouping in parallel; 0 is one per core the process may use.
   int jobs = 1;
   // A progress line is drawn on `err` when it is a terminal and the input a
@@ -96,6 +100,7 @@ struct RunCounts {
   int64_t groupCode470000 = 0;
   int64_t groupCode8MM000 = 0;
   std::array<int64_t, kEditionCount> byEdition{};  ///< grouped cases per table edition
+  std::array<int64_t, kDataFlagCount> flags{};  ///< cases with each data-quality flag (--flags)
   int64_t endMarkLine = 0;        ///< the empty line that ended the input, 0 when none
   int64_t linesAfterEndMark = 0;  ///< non-empty lines after it, not grouped
 };
@@ -138,15 +143,5 @@ int GroupStream(const std::shared_ptr<const TableSet>& tables, std::FILE* in, st
 // The number of workers `jobs` stands for: itself when positive, else the
 // number of cores the process may use.
 int WorkerCount(int jobs);
-
-// Appends the JSON object of one grouped case, without a line end: "line"
-// (counted from 1), every output field of the request as a number, and the
-// ten level characters as a JSON string.
-// With a non-empty `reason`, "reason" follows the levels.
-void AppendJsonRecord(fmt::memory_buffer& out, int64_t lineNumber, const GroupRequest& request,
-                      const char* levels, std::string_view reason = {});
-
-// Appends {"line": N, "error": "..."} for a case without results.
-void AppendJsonError(fmt::memory_buffer& out, int64_t lineNumber, const char* error);
 
 }  // namespace tallow::app

@@ -17,7 +17,7 @@ void CaseLine::Assign(const char* text, std::size_t length, bool pad) {
   std::memset(text_.data() + filled, 0, text_.size() - filled);
 }
 
-int AgeInYears(const char* birthDate, const char* caseDate, char sexDigit) {
+int BirthYear(const char* birthDate, const char* caseDate, char sexDigit) {
   const int yy = ParseDigits(birthDate, 2);
   int century = 1900;
   switch (sexDigit) {
@@ -50,7 +50,11 @@ int AgeInYears(const char* birthDate, const char* caseDate, char sexDigit) {
       century = 1900;
       break;
   }
-  const int birthYear = century + yy;
+  return century + yy;
+}
+
+int AgeInYears(const char* birthDate, const char* caseDate, char sexDigit) {
+  const int birthYear = BirthYear(birthDate, caseDate, sexDigit);
   const int birthMonth = ParseDigits(birthDate + 2, 2);
   const int birthDay = ParseDigits(birthDate + 4, 2);
   const int caseYear = ParseDigits(caseDate, 4);

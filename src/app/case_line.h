@@ -81,6 +81,8 @@ class CaseLine {
 // is validated: unreadable numbers take part as -1, and a birth after the
 // case date gives a negative age.
 int AgeInYears(const char* birthDate, const char* caseDate, char sexDigit);
+// The four-digit birth year the age is counted from (the century as above).
+int BirthYear(const char* birthDate, const char* caseDate, char sexDigit);
 
 // Binds a request to a line once: ten diagnosis and twenty procedure code
 // references into the buffer, diagnosisCount 10, procedureCount 20.

@@ -17,6 +17,7 @@
 #include "app/case_line.h"
 #include "app/commands.h"
 #include "app/line_input.h"
+#include "app/records.h"
 #include "engine/grouper.h"
 
 namespace tallow::app {
@@ -205,16 +206,26 @@ bool CaseExplainer::Group(const char* text, std::size_t length) {
 const char* CaseExplainer::fields() const { return line_->data(); }
 
 Json CaseExplainer::Explain(int64_t lineNumber, const char* text, std::size_t length) {
-  if (length < static_cast<std::size_t>(kGroupedLineMinimum)) {
-    return Json{{"line", lineNumber}, {"error", ShortLineError(length)}};
-  }
-  if (!Group(text, length)) {
-    return Json{{"line", lineNumber}, {"error", "the grouper refused the case"}};
-  }
   // The fields of `group --format jsonl`, as that format writes them.
-  fmt::memory_buffer record;
-  AppendJsonRecord(record, lineNumber, request_, grouper_->state().diagnosisLevels.data());
-  Json j = Json::parse(std::string_view(record.data(), record.size()));
+  CaseRecord record;
+  record.line = lineNumber;
+  fmt::memory_buffer written;
+  if (length < static_cast<std::size_t>(kGroupedLineMinimum) || !Group(text, length)) {
+    const std::string error = length < static_cast<std::size_t>(kGroupedLineMinimum)
+                                  ? ShortLineError(length)
+                                  : "the grouper refused the case";
+    record.fields = text;
+    record.length = length;
+    record.error = error;
+    AppendRecord(written, RecordFormat::kJsonl, record, false);
+    return Json::parse(std::string_view(written.data(), written.size()));
+  }
+  record.fields = line_->data();
+  record.length = static_cast<std::size_t>(kResultsEnd);
+  record.request = &request_;
+  record.levels = grouper_->state().diagnosisLevels.data();
+  AppendRecord(written, RecordFormat::kJsonl, record, false);
+  Json j = Json::parse(std::string_view(written.data(), written.size()));
   const std::string reason = trace_.Reason(request_.mdc, request_.groupCode);
   if (!reason.empty()) j["reason"] = reason;
   const Json& t = trace_.trace();
@@ -260,10 +271,10 @@ std::string ExplainText(const Json& j) {
                                      Str(r["list"]).empty() ? "" : " (" + Str(r["list"]) + ")");
     }
   }
-  out += Indent(1) + fmt::format("result: mdc {}, baseDrg {}, finalDrg {}, groupCode {:06d}, "
+  out += Indent(1) + fmt::format("result: mdc {}, baseDrg {}, finalDrg {}, groupCode {}, "
                                  "diagnosisLevels {}\n",
                                  Str(j["mdc"]), Str(j["baseDrg"]), Str(j["finalDrg"]),
-                                 j["groupCode"].get<int>(), Str(j["diagnosisLevels"]));
+                                 Str(j["groupCode"]), Str(j["diagnosisLevels"]));
   if (j.contains("reason")) out += Indent(1) + "reason: " + Str(j["reason"]) + "\n";
   return out;
 }
@@ -375,9 +386,9 @@ int RunCompare(const CompareOptions& options) {
       const Json j = explainer.Explain(line, text, length);
       d["reason"] = j.contains("reason")
                         ? j["reason"]
-                        : Json(fmt::format("now baseDrg {}, finalDrg {}, groupCode {:06d}",
+                        : Json(fmt::format("now baseDrg {}, finalDrg {}, groupCode {}",
                                            Str(j["baseDrg"]), Str(j["finalDrg"]),
-                                           j["groupCode"].get<int>()));
+                                           Str(j["groupCode"])));
       differences.push_back(d);
       if (options.explainDifferences) traces.push_back(j);
     }

@@ -53,8 +53,9 @@ void AddGroupCommand(CLI::App& app, int* exitStatus) {
       ->capture_default_str();
   group->add_option("--format", *format,
                     "lines: each case line with its results filled in; "
-                    "jsonl: one JSON object per case")
-      ->check(CLI::IsMember({"lines", "jsonl"}))
+                    "jsonl: one JSON object per case; csv: a header row and one row per case "
+                    "(fields in docs/fields.md)")
+      ->check(CLI::IsMember({"lines", "jsonl", "csv"}))
       ->capture_default_str();
   group->add_flag("--pad", options->pad,
                   "Pad lines shorter than 188 characters with blanks and group them, instead "
@@ -63,17 +64,23 @@ void AddGroupCommand(CLI::App& app, int* exitStatus) {
                     "Workers grouping in parallel (default: one per core)")
       ->check(CLI::Range(1, 64));
   group->add_flag("--why", options->why,
-                  "With --format jsonl: a short reason for every case whose group code is "
-                  "000000 or 470000 or that could not be grouped");
+                  "With --format jsonl or csv: a short reason for every case whose group code "
+                  "is 000000 or 470000 or that could not be grouped");
+  group->add_flag("--flags", options->flags,
+                  "With --format jsonl or csv: the data-quality flags of every case "
+                  "(docs/fields.md)");
   group->add_flag("--summary", *summary,
                   "Print the run summary on standard error (the default on a terminal)");
   group->add_flag("--quiet", *quiet, "No summary and no progress line");
   group->add_option("--summary-json", options->summaryJsonPath,
                     "Write the run summary as one JSON object to this file");
   group->callback([options, format, summary, quiet, exitStatus] {
-    options->format = *format == "jsonl" ? OutputFormat::kJsonl : OutputFormat::kLines;
-    if (options->why && options->format != OutputFormat::kJsonl) {
-      std::fprintf(stderr, "tallow group: --why gives its reasons in --format jsonl\n");
+    options->format = *format == "jsonl" ? OutputFormat::kJsonl
+                      : *format == "csv" ? OutputFormat::kCsv
+                                         : OutputFormat::kLines;
+    if ((options->why || options->flags) && options->format == OutputFormat::kLines) {
+      std::fprintf(stderr,
+                   "tallow group: --why and --flags add fields to --format jsonl or csv\n");
       *exitStatus = kExitUsage;
       return;
     }

@@ -72,6 +72,7 @@ BlockReader::Status BlockReader::Next(InputBlock& block) {
   char* const text = block.text.data();
   block.pieces.clear();
   block.byteOrderMark = false;
+  block.firstBlock = atStart_;
   block.firstLine = lineNumber_ + (inLine_ ? 0 : 1);
   if (pending_.size() < capacity) pending_.resize(capacity);
 

@@ -48,6 +48,7 @@ struct InputBlock {
   int64_t firstLine = 0;          ///< number (from 1) of the line of pieces[0]
   uint64_t inputEnd = 0;          ///< bytes of input read up to the end of this block
   bool byteOrderMark = false;     ///< the input began with a UTF-8 byte-order mark
+  bool firstBlock = false;        ///< the first block of the input
 
   InputBlock(std::size_t bytes, std::size_t maxPieces);
   InputBlock(const InputBlock&) = delete;

@@ -37,6 +37,12 @@ void PrintSummary(std::FILE* err, const RunSummary& s) {
     text += fmt::format("{} {} ({}) {}", e == 0 ? "" : ",", kEditionNames[e], kEditionDates[e],
                         c.byEdition[static_cast<std::size_t>(e)]);
   }
+  std::string flags;
+  for (int f = 0; f < kDataFlagCount; ++f) {
+    const int64_t n = c.flags[static_cast<std::size_t>(f)];
+    if (n > 0) flags += fmt::format("{} {} {}", flags.empty() ? "" : ",", DataFlagName(static_cast<DataFlag>(f)), n);
+  }
+  if (!flags.empty()) text += "\n  flags:" + flags;
   text += fmt::format("\n  tables {} in {}\n", s.tablesDigest, s.tablesDirectory);
   text += fmt::format("  {:.2f} s, {:.0f} cases/s, exit status {}\n", s.seconds,
                       CasesPerSecond(s), s.exitStatus);
@@ -50,6 +56,10 @@ std::string SummaryJson(const RunSummary& s) {
   for (int e = 0; e < kEditionCount; ++e) {
     editions[kEditionNames[e]] = c.byEdition[static_cast<std::size_t>(e)];
   }
+  nlohmann::ordered_json flagCounts = nlohmann::ordered_json::object();
+  for (int f = 0; f < kDataFlagCount; ++f) {
+    flagCounts[DataFlagName(static_cast<DataFlag>(f))] = c.flags[static_cast<std::size_t>(f)];
+  }
   nlohmann::ordered_json j = {
       {"lines", c.lines},
       {"grouped", c.grouped},
@@ -60,6 +70,7 @@ std::string SummaryJson(const RunSummary& s) {
       {"groupCode470000", c.groupCode470000},
       {"groupCode8MM000", c.groupCode8MM000},
       {"byEdition", editions},
+      {"flags", flagCounts},
       {"endMarkLine", c.endMarkLine},
       {"linesAfterEndMark", c.linesAfterEndMark},
       {"tablesDigest", s.tablesDigest},

@@ -215,7 +215,8 @@ TEST_F(BatchTest, RefusedCaseStopsTheBatchAndSaysWhere) {
     // Without tables the grouper refuses every case.
     EXPECT_EQ(GroupStream(nullptr, in.get(), out.get(), options), kExitGrouping);
     EXPECT_EQ(out.Text(), format == OutputFormat::kJsonl
-                              ? "{\"line\":1,\"error\":\"the tables are not loaded\"}\n"
+                              ? "{\"line\":1,\"caseIdentifier\":\"A       \",\"caseDate\":"
+                                "\"20030315\",\"error\":\"the tables are not loaded\"}\n"
                               : "");
     EXPECT_NE(err.Text().find("line 1: the grouper refused the case (-2: the tables are not "
                               "loaded)"),
@@ -293,7 +294,8 @@ TEST_F(BatchTest, ShortLinesAreWrittenBackAndReported) {
                           padded + kResults + "\r\n");
 
   EXPECT_EQ(Run(trimmed + "\n", OutputFormat::kJsonl), kExitWithoutResults);
-  EXPECT_EQ(Output(), "{\"line\":1,\"error\":\"a line of 60 characters, shorter than 188: "
+  EXPECT_EQ(Output(), "{\"line\":1,\"caseIdentifier\":\"B       \",\"caseDate\":\"20030315\","
+                      "\"error\":\"a line of 60 characters, shorter than 188: "
                       "written without results\"}\n");
 }
 
@@ -340,7 +342,11 @@ TEST_F(BatchTest, ByteOrderMarkIsPassedThroughAndNotPartOfTheFirstCase) {
   EXPECT_EQ(Run("\xEF\xBB\xBF" + a + "\n" + a + "\n"), kExitOk);
   EXPECT_EQ(Output(), "\xEF\xBB\xBF" + a + kResults + "\n" + a + kResults + "\n");
   EXPECT_EQ(Run("\xEF\xBB\xBF" + a + "\n", OutputFormat::kJsonl), kExitOk);
-  EXPECT_EQ(Output().rfind("{\"line\":1,\"mdc\":6,", 0), 0u) << Output();
+  EXPECT_EQ(Output().rfind("{\"line\":1,\"caseIdentifier\":\"A       \",\"caseDate\":\"20030315\","
+                           "\"mdc\":6,",
+                           0),
+            0u)
+      << Output();
 }
 
 TEST_F(BatchTest, CarriageReturnsWithoutLineFeedsGetAWarning) {
@@ -404,33 +410,92 @@ TEST_F(BatchTest, JobsGiveTheSameBytesAsOneWorker) {
   }
 }
 
-TEST_F(BatchTest, JsonlHasOneRecordPerCase) {
-  EXPECT_EQ(Run(CaseLine("A") + "\n" + CaseLine("B", "R999") + "\n", OutputFormat::kJsonl),
-            kExitOk);
+TEST_F(BatchTest, JsonlAndCsvHaveOneRecordPerCase) {
+  const std::string input = CaseLine("A") + "\n" + CaseLine("B,\"x", "R999") + "\nshort\n";
+  EXPECT_EQ(Run(input, OutputFormat::kJsonl), kExitWithoutResults);
   EXPECT_EQ(Output(),
-            "{\"line\":1,\"mdc\":6,\"baseDrg\":1610,\"groupStatus\":0,\"orProcedureIndex\":-1,"
+            "{\"line\":1,\"caseIdentifier\":\"A       \",\"caseDate\":\"20030315\",\"mdc\":6,"
+            "\"baseDrg\":1610,\"groupStatus\":0,\"orProcedureIndex\":-1,"
             "\"secondaryIndex\":-1,\"secondSecondaryIndex\":-1,\"secondOrProcedureIndex\":-1,"
             "\"nonOrProcedureIndex\":-1,\"secondNonOrProcedureIndex\":-1,\"ccIndex\":-1,"
-            "\"finalDrg\":1610,\"groupCode\":161200,\"finaliseStatus\":0,"
+            "\"finalDrg\":1610,\"groupCode\":\"161200\",\"finaliseStatus\":0,"
             "\"levelSourceIndex\":-1,\"underEighteen\":0,\"diagnosisLevels\":\"0000000000\"}\n"
-            "{\"line\":2,\"mdc\":24,\"baseDrg\":4700,\"groupStatus\":1,\"orProcedureIndex\":-1,"
+            "{\"line\":2,\"caseIdentifier\":\"B,\\\"x    \",\"caseDate\":\"20030315\",\"mdc\":24,"
+            "\"baseDrg\":4700,\"groupStatus\":1,\"orProcedureIndex\":-1,"
             "\"secondaryIndex\":-1,\"secondSecondaryIndex\":-1,\"secondOrProcedureIndex\":-1,"
             "\"nonOrProcedureIndex\":-1,\"secondNonOrProcedureIndex\":-1,\"ccIndex\":-1,"
-            "\"finalDrg\":4700,\"groupCode\":0,\"finaliseStatus\":2,"
-            "\"levelSourceIndex\":-1,\"underEighteen\":0,\"diagnosisLevels\":\"0000000000\"}\n");
+            "\"finalDrg\":4700,\"groupCode\":\"000000\",\"finaliseStatus\":2,"
+            "\"levelSourceIndex\":-1,\"underEighteen\":0,\"diagnosisLevels\":\"0000000000\"}\n"
+            "{\"line\":3,\"caseIdentifier\":\"short\",\"caseDate\":\"\",\"error\":\"a line of 5 "
+            "characters, shorter than 188: written without results\"}\n");
+
+  EXPECT_EQ(Run(input, OutputFormat::kCsv), kExitWithoutResults);
+  EXPECT_EQ(Output(),
+            "line,caseIdentifier,caseDate,mdc,baseDrg,groupStatus,orProcedureIndex,"
+            "secondaryIndex,secondSecondaryIndex,secondOrProcedureIndex,nonOrProcedureIndex,"
+            "secondNonOrProcedureIndex,ccIndex,finalDrg,groupCode,finaliseStatus,"
+            "levelSourceIndex,underEighteen,diagnosisLevels,error\r\n"
+            "1,A       ,20030315,6,1610,0,-1,-1,-1,-1,-1,-1,-1,1610,161200,0,-1,0,0000000000,\r\n"
+            "2,\"B,\"\"x    \",20030315,24,4700,1,-1,-1,-1,-1,-1,-1,-1,4700,000000,2,-1,0,"
+            "0000000000,\r\n"
+            "3,short,,,,,,,,,,,,,,,,,,\"a line of 5 characters, shorter than 188: written "
+            "without results\"\r\n");
+  // An empty input still has its header.
+  EXPECT_EQ(Run("", OutputFormat::kCsv), kExitOk);
+  EXPECT_EQ(Output().rfind("line,caseIdentifier,", 0), 0u);
 }
 
-TEST(JsonTest, LevelCharactersAreEscaped) {
+TEST_F(BatchTest, FlagsNameWhatIsWrongWithACase) {
+  struct Case {
+    const char* name;
+    std::string line;
+    const char* flags;
+  };
+  auto with = [](std::size_t at, const std::string& text) {
+    std::string line = CaseLine("A");
+    line.replace(at, text.size(), text);
+    return line;
+  };
+  const std::vector<Case> cases = {
+      {"a sound case", CaseLine("A"), "[]"},
+      {"birth month 13", with(8, "601301"), "[\"invalidBirthDate\"]"},
+      {"30 February", with(21, "20030230"), "[\"invalidCaseDate\"]"},
+      {"born after the case", with(8, "0401013"), "[\"birthAfterCaseDate\",\"ageOutOfRange\"]"},
+      {"130 years old", with(8, "7301010"), "[\"ageOutOfRange\"]"},
+      {"sex digit X", with(14, "X"), "[\"unknownSexDigit\"]"},
+      {"stay 1x", with(29, " 1x"), "[\"invalidLengthOfStay\"]"},
+      {"status blank", with(32, " "), "[\"invalidDischargeStatus\"]"},
+      {"malformed code", with(38, "1234 "), "[\"malformedCode\"]"},
+      {"unknown diagnosis", with(38, "R999 "), "[\"diagnosisNotInEdition\"]"},
+      {"no principal", with(33, "     K409 "), "[\"missingPrincipal\"]"},
+      {"the same code twice", with(38, "K409 "), "[\"repeatedCode\"]"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    dir_.Write("tallow.in", c.line + "\n");
+    BatchOptions options = Options(OutputFormat::kJsonl);
+    options.flags = true;
+    options.summaryJsonPath = dir_.Path("summary.json");
+    RunBatch(options);
+    const std::string out = Output();
+    EXPECT_NE(out.find(std::string(",\"flags\":") + c.flags + "}"), std::string::npos) << out;
+  }
+  // The summary counts each flag.
+  dir_.Write("tallow.in", with(14, "X") + "\n" + with(14, "X") + "\n" + with(32, " ") + "\n");
+  BatchOptions options = Options(OutputFormat::kCsv);
+  options.flags = true;
+  options.summaryJsonPath = dir_.Path("summary.json");
+  EXPECT_EQ(RunBatch(options), kExitOk);
+  const std::string summary = ReadFile(dir_.Path("summary.json")).value_or("");
+  EXPECT_NE(summary.find("\"unknownSexDigit\":2,"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("\"invalidDischargeStatus\":1,"), std::string::npos) << summary;
+  EXPECT_NE(Output().find(",unknownSexDigit,\r\n"), std::string::npos) << Output();
+}
+
+TEST(JsonTest, TextIsEscaped) {
   fmt::memory_buffer out;
-  GroupRequest request;
-  AppendJsonRecord(out, 7, request, "0\"\\\x01\xC8" "L4000");
-  const std::string text(out.data(), out.size());
-  EXPECT_NE(text.find("\"diagnosisLevels\":\"0\\\"\\\\\\u0001\\u00c8L4000\"}"),
-            std::string::npos)
-      << text;
-  out.clear();
-  AppendJsonError(out, 3, "say \"no\"");
-  EXPECT_EQ(std::string(out.data(), out.size()), "{\"line\":3,\"error\":\"say \\\"no\\\"\"}");
+  AppendJsonEscaped(out, std::string_view("0\"\\\x01\xC8" "L4\0", 8));
+  EXPECT_EQ(std::string(out.data(), out.size()), "0\\\"\\\\\\u0001\\u00c8L4\\u0000");
 }
 
 // tallow group: the options reach the batch.
@@ -442,7 +507,10 @@ TEST_F(BatchTest, GroupCommandTakesPathsAndFormat) {
   app.parse("group --tables " + dir_.Path() + " --in " + dir_.Path("cases.txt") + " --out " +
             dir_.Path("out.jsonl") + " --format jsonl");
   EXPECT_EQ(status, kExitOk);
-  EXPECT_EQ(ReadFile(dir_.Path("out.jsonl")).value_or("").rfind("{\"line\":1,\"mdc\":6,", 0), 0u);
+  EXPECT_EQ(ReadFile(dir_.Path("out.jsonl"))
+                .value_or("")
+                .rfind("{\"line\":1,\"caseIdentifier\":\"A       \",", 0),
+            0u);
 
   CLI::App bad;
   AddGroupCommand(bad, &status);

@@ -292,6 +292,8 @@ TEST(ExplainTest, ShortLinesAreNamedNotGrouped) {
   CaseExplainer explainer(DemoTables());
   const Json j = explainer.Explain(3, "short", 5);
   EXPECT_EQ(j, Json({{"line", 3},
+                     {"caseIdentifier", "short"},
+                     {"caseDate", ""},
                      {"error", "a line of 5 characters, shorter than 188: written without "
                                "results"}}));
   EXPECT_EQ(ExplainText(j), "line 3: a line of 5 characters, shorter than 188: written without "
