@@ -11,6 +11,8 @@
 // accepts are grouped too: there only the shape of the output is checked.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -196,7 +198,8 @@ CaseFile RandomCaseFile(Random& rng, const CodePool& pool, int count) {
 
 // Runs the batch loop over the text; returns the output, or fails the test.
 std::string GroupText(const std::shared_ptr<const TableSet>& tables, std::string input,
-                      int jobs = 1, std::size_t blockBytes = 0) {
+                      int jobs = 1, std::size_t blockBytes = 0,
+                      OutputFormat format = OutputFormat::kLines) {
   std::FILE* in = fmemopen(input.data(), input.size(), "r");
   char* buffer = nullptr;
   std::size_t size = 0;
@@ -210,6 +213,9 @@ std::string GroupText(const std::shared_ptr<const TableSet>& tables, std::string
   options.err = err;
   options.jobs = jobs;
   options.blockBytes = blockBytes;
+  options.format = format;
+  options.why = format != OutputFormat::kLines;
+  options.flags = format != OutputFormat::kLines;
   const int status = GroupStream(tables, in, out, options);
   std::fclose(in);
   std::fclose(out);
@@ -326,6 +332,116 @@ std::shared_ptr<const TableSet> Load(const TableImages& images, const std::strin
     return nullptr;
   }
   return *loaded;
+}
+
+// The rows of a CSV text (RFC 4180: quoted fields, doubled quotes, CRLF).
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows(1);
+  std::string field;
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        field += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      rows.back().push_back(field);
+      field.clear();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      rows.back().push_back(field);
+      field.clear();
+      rows.emplace_back();
+      ++i;
+    } else {
+      field += c;
+    }
+  }
+  rows.pop_back();  // after the last CRLF
+  return rows;
+}
+
+// The bytes of a JSON string as the records write them: each character is
+// the byte of its number (\u00XX), as Latin-1 reads it.
+std::string Latin1(const std::string& utf8) {
+  std::string bytes;
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c < 0x80) {
+      bytes += static_cast<char>(c);
+    } else {
+      bytes += static_cast<char>(((c & 0x03) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
+    }
+  }
+  return bytes;
+}
+
+// jsonl and csv carry what the grouped line carries, field by field.
+void CheckRecords(const std::shared_ptr<const TableSet>& tables, const CaseFile& file,
+                  const std::string& label) {
+  std::vector<std::size_t> order(file.lines.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const std::string input = file.Text(order);
+  const std::vector<std::string> grouped = SplitLines(GroupText(tables, input));
+  const std::vector<std::string> jsonl =
+      SplitLines(GroupText(tables, input, 1, 0, OutputFormat::kJsonl));
+  const std::vector<std::vector<std::string>> csv =
+      CsvRows(GroupText(tables, input, 2, 0, OutputFormat::kCsv));
+  ASSERT_EQ(jsonl.size(), file.lines.size()) << label;
+  ASSERT_EQ(csv.size(), file.lines.size() + 1) << label;
+  const std::vector<std::string>& header = csv[0];
+  for (std::size_t i = 0; i < file.lines.size(); ++i) {
+    const std::string& in = file.lines[i];
+    const nlohmann::ordered_json j = nlohmann::ordered_json::parse(jsonl[i]);
+    const std::vector<std::string>& row = csv[i + 1];
+    ASSERT_EQ(row.size(), header.size()) << label << ", line " << i + 1;
+    EXPECT_EQ(Latin1(j["caseIdentifier"].get<std::string>()), in.substr(0, 8)) << i + 1;
+    EXPECT_EQ(row[1], in.substr(0, 8)) << i + 1;
+    EXPECT_EQ(row[2], in.size() > 21 ? in.substr(21, 8) : "") << i + 1;
+    if (in.size() < 188) {
+      EXPECT_TRUE(j.contains("error")) << jsonl[i];
+      EXPECT_EQ(row.back(), j["error"].get<std::string>());
+      continue;
+    }
+    const std::string& out = grouped[i];
+    EXPECT_EQ(j["mdc"].get<int>(), std::stoi(out.substr(188, 2))) << label << ", line " << i + 1;
+    EXPECT_EQ(j["groupCode"].get<std::string>(), out.substr(190, 6)) << label << ", " << i + 1;
+    EXPECT_EQ(Latin1(j["diagnosisLevels"].get<std::string>()), out.substr(204, 10)) << i + 1;
+    // Every column of the csv row says what the jsonl object says.
+    for (std::size_t k = 3; k < header.size(); ++k) {
+      const std::string& name = header[k];
+      if (name == "error") {
+        EXPECT_EQ(row[k], "");
+      } else if (name == "reason") {
+        EXPECT_EQ(row[k], j.contains("reason") ? j["reason"].get<std::string>() : "") << i + 1;
+      } else if (name == "flags") {
+        std::string names;
+        for (const auto& f : j["flags"]) names += (names.empty() ? "" : ";") + f.get<std::string>();
+        EXPECT_EQ(row[k], names) << i + 1;
+      } else {
+        const auto& v = j[name];
+        EXPECT_EQ(row[k], v.is_string() ? Latin1(v.get<std::string>()) : v.dump())
+            << label << ", line " << i + 1 << ", " << name;
+      }
+    }
+  }
+}
+
+TEST(BatchPropertiesTest, JsonlAndCsvCarryTheValuesOfTheLine) {
+  for (const uint64_t seed : {4u, 5u}) {
+    const std::string label = "synthetic set " + std::to_string(seed);
+    const auto tables = Load(SynthTables(seed), label);
+    ASSERT_NE(tables, nullptr);
+    Random rng(seed * 104729);
+    CheckRecords(tables, RandomCaseFile(rng, PoolOf(*tables), 600), label);
+  }
 }
 
 TEST(BatchPropertiesTest, RandomLinesOverSyntheticSets) {
