@@ -74,7 +74,7 @@ long AllocationsFor(const std::shared_ptr<const TableSet>& tables, int copies,
 TEST(AllocationTest, NothingIsAllocatedPerCase) {
   const std::shared_ptr<const TableSet> tables = DemoTables();
   ASSERT_NE(tables, nullptr);
-  for (OutputFormat format : {OutputFormat::kLines, OutputFormat::kJsonl}) {
+  for (OutputFormat format : {OutputFormat::kLines, OutputFormat::kJsonl, OutputFormat::kCsv}) {
     EXPECT_EQ(AllocationsFor(tables, 40, format), AllocationsFor(tables, 2, format));
   }
 }
