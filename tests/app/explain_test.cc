@@ -288,6 +288,35 @@ TEST(ExplainTest, EachRejectionReasonIsNamed) {
   EXPECT_EQ(stopped["reason"], "a rule tests the age and the age is invalid");
 }
 
+TEST(ExplainTest, ProcedureConditionsAndAnInvalidStatusAreNamed) {
+  // Q2830: an operating-room procedure with the second property and
+  // procMask byte 0 bit 1.
+  const std::map<std::string, std::string> sources = {
+      {"DXTAB1", kReasonSources.at("DXTAB1")},
+      {"SGTAB0", "row Q2830 19980101 20991231 0:03,1:02\n"},
+      {"DGTAB0",
+       "rule 6 1100 0 2:01,19:01\n"  // every operating-room procedure covered by bit 0
+       "rule 6 1110 0 3:40,19:02\n"  // some operating-room procedure not covered by bit 1
+       "rule 6 1120 0 3:20\n"        // no procedure with the second property
+       "rule 6 1210 0 1:14\n"        // status 4 and a CC: tolerated for 121, no CC
+       "rule 6 1300 0 1:04\n"},      // status 4: the invalid status stops the walk
+      {"RDRGDRG", "1610 1610 1 5 -\n"},
+  };
+  CaseExplainer explainer(tallow::testing::BuildTables(sources));
+  std::string line = ReasonLine("K409", "");
+  line[32] = 'X';  // no discharge status
+  line.replace(83, 5, "Q2830");
+  const Json j = explainer.Explain(1, line.data(), line.size());
+  EXPECT_EQ(RuleOutcomes(LastPass(j)),
+            "1 rejected (not every operating-room procedure is covered)\n"
+            "2 rejected (no operating-room procedure is left uncovered)\n"
+            "3 rejected (a procedure with the second property is present)\n"
+            "4 rejected (invalid discharge status, tolerated, and the rule does not match "
+            "otherwise)\n"
+            "5 stopped (the rule tests the discharge status and it is invalid)\n");
+  EXPECT_EQ(LastPass(j)["caseMask"]["caseErrors"], Json::array({"discharge status invalid"}));
+}
+
 TEST(ExplainTest, ShortLinesAreNamedNotGrouped) {
   CaseExplainer explainer(DemoTables());
   const Json j = explainer.Explain(3, "short", 5);
