@@ -37,12 +37,7 @@ namespace {
 
 const std::string kDemo = std::string(TALLOW_SOURCE_DIR) + "/data/demo";
 
-std::shared_ptr<const TableSet> DemoTables() {
-  Result<TableImages> images = BuildTableImages(testing::DemoSources());
-  if (!images.ok()) return nullptr;
-  Result<std::shared_ptr<const TableSet>> tables = LoadTablesFromImages(*images);
-  return tables.ok() ? *tables : nullptr;
-}
+using testing::DemoTables;
 
 // Allocations made while grouping the demo cases `copies` times over, with
 // a long line and a NUL warning among them.

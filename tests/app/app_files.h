@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tables/loader.h"
+#include "tables/toolkit/toolkit.h"
 
 namespace tallow::app::testing {
 
@@ -69,6 +70,14 @@ inline std::map<std::string, std::string> DemoSources() {
     sources[entry.path().stem().string()] = ReadFile(entry.path().string()).value_or("");
   }
   return sources;
+}
+
+// The demo table set, compiled from its sources; null when they do not build.
+inline std::shared_ptr<const TableSet> DemoTables() {
+  Result<TableImages> images = BuildTableImages(DemoSources());
+  if (!images.ok()) return nullptr;
+  Result<std::shared_ptr<const TableSet>> tables = LoadTablesFromImages(*images);
+  return tables.ok() ? *tables : nullptr;
 }
 
 // What a stream received, for messages written to a FILE*.

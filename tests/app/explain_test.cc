@@ -23,12 +23,7 @@ using Json = JsonTrace::Json;
 
 const std::string kDemo = std::string(TALLOW_SOURCE_DIR) + "/data/demo";
 
-std::shared_ptr<const TableSet> DemoTables() {
-  Result<TableImages> images = BuildTableImages(testing::DemoSources());
-  if (!images.ok()) return nullptr;
-  Result<std::shared_ptr<const TableSet>> tables = LoadTablesFromImages(*images);
-  return tables.ok() ? *tables : nullptr;
-}
+using testing::DemoTables;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
