@@ -172,10 +172,12 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
   if (rules.empty()) return WalkEnd::kExhausted;
   // The words made at load, or the same words made here for a table that
   // was not loaded.
-  const bool prepared = table.ruleWords.size() == table.rules.size();
-  const auto first = static_cast<std::size_t>(rules.data() - table.rules.data());
+  const RuleWords* words = table.ruleWords.size() == table.rules.size()
+                               ? &table.ruleWords[static_cast<std::size_t>(rules.data() - table.rules.data())]
+                               : nullptr;
   const RuleWords have = CaseWordsOf(s.caseMask);
   const uint8_t key = s.principalDrgKey;
+  const uint8_t caseErrors = s.caseErrors;  // the walk leaves it alone
   RuleWords made{};
 
   for (std::size_t i = 0; i < rules.size(); ++i) {
@@ -183,7 +185,7 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
     const uint8_t* r = rule.bytes.data();
     if (r[0] != 0 && r[0] != key) continue;
     s.secondOrProcedureIndex = -1;
-    const RuleWords& need = prepared ? table.ruleWords[first + i] : (made = RequireWordsOf(rule));
+    const RuleWords& need = words != nullptr ? words[i] : (made = RequireWordsOf(rule));
     uint64_t need0 = need[0];
     if (((r[2] & kConditionsByte2) | (r[3] & kConditionsByte3)) != 0) {
       if (!ConditionsHold(s, r)) continue;
@@ -192,19 +194,19 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
       need0 &= ~(static_cast<uint64_t>(kIgnoredBit) << kByte2Shift);
     }
 
-    if (s.caseErrors != 0) {
+    if (caseErrors != 0) {
       const bool testsAge = (r[1] & kAdult) || (r[2] & kAge36);
-      if (testsAge && (s.caseErrors & kAgeInvalid)) {
+      if (testsAge && (caseErrors & kAgeInvalid)) {
         s.groupStatus = kGroupAgeInvalid;
         return WalkEnd::kStopped;
       }
       const bool testsSex = (r[1] & (kSex1 | kSex2)) != 0;
-      if (testsSex && (s.caseErrors & kSexInvalid)) {
+      if (testsSex && (caseErrors & kSexInvalid)) {
         s.groupStatus = kGroupSexInvalid;
         return WalkEnd::kStopped;
       }
       const bool testsStatus = (r[1] & kStatus4) || (r[2] & kStatusBitsByte2);
-      if (testsStatus && (s.caseErrors & kStatusInvalid)) {
+      if (testsStatus && (caseErrors & kStatusInvalid)) {
         // DRG values 1210-1230 tolerate an invalid status as long as the
         // rule does not otherwise match.
         const int v = DrgValueOf(rule);

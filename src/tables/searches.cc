@@ -1,34 +1,17 @@
 // Searches over the loaded tables and the choice of edition. Every index
 // used here was validated when the tables were loaded.
 #include <algorithm>
-#include <cstring>
 
 #include "tables/codes.h"
 #include "tables/table_set.h"
 
 namespace tallow {
 
-namespace {
-
-// The code as the index stores it: five characters, everything from the
-// first NUL on cleared, so that two codes compare equal exactly when
-// strncmp over five characters finds them equal.
-RowCode IndexKeyOf(const char* code) {
-  RowCode key{};
-  for (std::size_t i = 0; i < key.size() && code[i] != '\0'; ++i) key[i] = code[i];
-  return key;
-}
-
-bool KeyLess(const RowCode& a, const RowCode& b) { return PackCode(a.data()) < PackCode(b.data()); }
-
-}  // namespace
-
 int DatedProcedureTable::FirstRowOf(const char* code) const {
-  const RowCode key = IndexKeyOf(code);
-  const auto it = std::lower_bound(
-      firstRows.begin(), firstRows.end(), key,
-      [](const FirstRow& entry, const RowCode& k) { return KeyLess(entry.code, k); });
-  if (it == firstRows.end() || it->code != key) return -1;
+  const uint64_t key = PackCodeToNul(code);
+  const auto it = std::lower_bound(firstRows.begin(), firstRows.end(), key,
+                                   [](const FirstRow& entry, uint64_t k) { return entry.key < k; });
+  if (it == firstRows.end() || it->key != key) return -1;
   return it->row;
 }
 

@@ -108,10 +108,9 @@ struct DatedProcedureTable {  // SGTAB0, editions 0 and 1
 
   // Index built at load: every distinct code with the first row that holds
   // it, sorted by code. A code is compared as five characters ending early at
-  // a NUL, so the key is the code with everything after its first NUL
-  // cleared.
+  // a NUL, so the key is PackCodeToNul of the code.
   struct FirstRow {
-    RowCode code;
+    uint64_t key;
     int row;
   };
   std::vector<FirstRow> firstRows;
