@@ -311,6 +311,20 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
   if (!(rule[1] & kCc)) s.ccIndex = -1;
 }
 
+// to[k] |= from[k] for k < n, eight bytes at a time.
+void OrBytes(uint8_t* to, const uint8_t* from, std::size_t n) {
+  std::size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t a = 0;
+    uint64_t b = 0;
+    std::memcpy(&a, to + k, 8);
+    std::memcpy(&b, from + k, 8);
+    a |= b;
+    std::memcpy(to + k, &a, 8);
+  }
+  for (; k < n; ++k) to[k] |= from[k];
+}
+
 // Adds the diagnoses to the case mask and takes the MDC from the principal.
 // False when the principal diagnosis is unusable and the decision stops.
 bool AddDiagnoses(GroupState& s) {
@@ -328,7 +342,7 @@ bool AddDiagnoses(GroupState& s) {
       s.principalDrgKey = c.drgKey;
       std::copy(c.dxMask.begin(), c.dxMask.end(), mask.begin() + 3);
     } else {
-      for (int k = 0; k < 5; ++k) mask[8 + k] |= c.dxMask[k];
+      OrBytes(&mask[8], c.dxMask.data(), 5);
       if (c.ccFlag == 1 && IsCcExcluded(s, e, i) == 0) {
         mask[0] |= kCc;
         if (s.ccIndex == -1) s.ccIndex = i;
@@ -360,7 +374,7 @@ void AddProcedures(GroupState& s) {
     s.classedProcedures |= uint32_t{1} << i;
     std::copy_n(p.bytes.begin() + kProcMaskOffset, kProcMaskBytes, w.procMask.begin());
     std::copy_n(p.bytes.begin() + kNonOrMaskOffset, 2, w.nonOrMask.begin());
-    for (int k = 1; k <= 25; ++k) mask[17 + k] |= p.bytes[k];
+    OrBytes(&mask[18], &p.bytes[1], 25);
     pairA |= w.procMask[18];
     pairB |= w.procMask[19];
   }
