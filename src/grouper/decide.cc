@@ -10,8 +10,8 @@
 #include <span>
 
 #include "grouper/lookup.h"
-#include "tables/codes.h"
 #include "grouper/values.h"
+#include "tables/codes.h"
 
 namespace tallow {
 namespace {

@@ -12,8 +12,8 @@
 #include <cstdint>
 
 #include "grouper/group_request.h"
-#include "tables/table_set.h"
 #include "grouper/values.h"
+#include "tables/table_set.h"
 
 namespace tallow {
 

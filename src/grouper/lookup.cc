@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "tables/codes.h"
 #include "grouper/values.h"
+#include "tables/codes.h"
 
 namespace tallow {
 namespace {

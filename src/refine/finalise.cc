@@ -7,10 +7,10 @@
 
 #include "grouper/decide.h"
 #include "grouper/lookup.h"
+#include "grouper/values.h"
 #include "refine/newborn.h"
 #include "refine/refine.h"
 #include "tables/codes.h"
-#include "grouper/values.h"
 
 namespace tallow {
 namespace {
