@@ -2,7 +2,6 @@
 #include "grouper/lookup.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "grouper/values.h"
 #include "tables/codes.h"
