@@ -3,7 +3,6 @@
 #include "refine/finalise.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "grouper/decide.h"
 #include "grouper/lookup.h"
