@@ -85,7 +85,7 @@ RuleWords CaseWordsOf(const std::array<uint8_t, kCaseMaskBytes>& mask) {
   return words;
 }
 
-// Rule bytes 2 and 3 sit at these shifts of word 0.
+// Rule bytes 1, 2 and 3 sit at these shifts of word 0.
 constexpr int kByte1Shift = 0;
 constexpr int kByte2Shift = 8;
 constexpr int kByte3Shift = 16;
