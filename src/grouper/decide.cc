@@ -494,6 +494,20 @@ void DecideDrg(GroupState& s) {
 
 namespace {
 
+// FindCcRow(table, key) where key is the key of `entry` of the active
+// diagnosis table into `table`: the row made at load when the active tables
+// are those it was made for, else the search.
+int CcRowOf(const GroupState& s, const CcExclusionTable& table, int key, int entry) {
+  const TableSet& tables = *s.tables;
+  const DiagnosisTable& dx = *s.active.diagnosis;
+  const Edition edition = s.active.edition;
+  if (!dx.ccExclusionRow.empty() && &dx == &tables.diagnosis[static_cast<std::size_t>(edition)] &&
+      &CcExclusionTableOf(tables, edition) == &table) {
+    return dx.ccExclusionRow[static_cast<std::size_t>(entry)];
+  }
+  return FindCcRow(table, key);
+}
+
 // IsCcExcluded without the memo.
 int SearchCcExclusion(const GroupState& s, int entry, int position) {
   const TableSet& tables = *s.tables;
@@ -502,7 +516,7 @@ int SearchCcExclusion(const GroupState& s, int entry, int position) {
     const int principal = s.diagnosisEntry[0];
     if (entry < 0 || principal < 0) return 0;
     const DiagnosisTable& dx = *s.active.diagnosis;
-    const int row = FindCcRow(tables.ccRange, dx.entryCcRow[principal]);
+    const int row = CcRowOf(s, tables.ccRange, dx.entryCcRow[principal], principal);
     if (row < 0) return 0;
     return InExclusionList(tables.ccRange, row, dx.entryCcRow[entry]) ? 1 : 0;
   }
@@ -512,7 +526,7 @@ int SearchCcExclusion(const GroupState& s, int entry, int position) {
   const int secondary = FindDiagnosisEntry(s, s.diagnosisWork[position].code);
   const int principal = FindDiagnosisEntry(s, s.diagnosisWork[0].code);
   if (secondary < 0 || principal < 0) return 0;
-  const int row = FindCcRow(table, secondary);
+  const int row = CcRowOf(s, table, secondary, secondary);
   if (row < 0) return 0;
   return InExclusionList(table, row, principal) ? 1 : 0;
 }

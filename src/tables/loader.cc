@@ -669,7 +669,9 @@ Status LoadAll(const TableFileSource& source, TableSet* set) {
   if (Status s = LoadOptionalCodeMap(source, kCodeMapJan2001File, &set->codeMapJan2001); !s.ok()) {
     return s;
   }
-  return LoadOptionalCodeMap(source, kCodeMap2001File, &set->codeMap2001);
+  if (Status s = LoadOptionalCodeMap(source, kCodeMap2001File, &set->codeMap2001); !s.ok()) return s;
+  MakeCcExclusionRows(*set);
+  return Status::Ok();
 }
 
 // Reads a whole file in binary. A file that does not exist gives nullopt

@@ -69,6 +69,33 @@ bool InExclusionList(const CcExclusionTable& table, int row, int x) {
   return false;
 }
 
+const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition edition) {
+  switch (edition) {
+    case Edition::k8:
+    case Edition::k9:
+      return tables.ccRange;
+    case Edition::k0:
+      return tables.ccEntry[0];
+    case Edition::k1:
+      break;
+  }
+  return tables.ccEntry[1];
+}
+
+void MakeCcExclusionRows(TableSet& tables) {
+  for (int e = 0; e < kEditionCount; ++e) {
+    const auto edition = static_cast<Edition>(e);
+    DiagnosisTable& dx = tables.diagnosis[static_cast<std::size_t>(e)];
+    const CcExclusionTable& cc = CcExclusionTableOf(tables, edition);
+    const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
+    dx.ccExclusionRow.resize(dx.entryClass.size());
+    for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
+      const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
+      dx.ccExclusionRow[i] = static_cast<int16_t>(FindCcRow(cc, key));
+    }
+  }
+}
+
 Edition EditionOf(const char* caseDate) {
   if (DateBefore(caseDate, "19990201")) return Edition::k8;
   if (DateBefore(caseDate, "20020101")) return Edition::k9;
