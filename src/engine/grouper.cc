@@ -7,8 +7,8 @@
 #include "grouper/decide.h"
 #include "grouper/lookup.h"
 #include "grouper/prepare.h"
-#include "refine/refine.h"
 #include "grouper/values.h"
+#include "refine/refine.h"
 
 namespace tallow {
 namespace {

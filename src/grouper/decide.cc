@@ -11,8 +11,8 @@
 #include <span>
 
 #include "grouper/lookup.h"
-#include "tables/codes.h"
 #include "grouper/values.h"
+#include "tables/codes.h"
 
 namespace tallow {
 namespace {
@@ -86,7 +86,7 @@ RuleWords CaseWordsOf(const std::array<uint8_t, kCaseMaskBytes>& mask) {
   return words;
 }
 
-// Rule bytes 2 and 3 sit at these shifts of word 0.
+// Rule bytes 1, 2 and 3 sit at these shifts of word 0.
 constexpr int kByte1Shift = 0;
 constexpr int kByte2Shift = 8;
 constexpr int kByte3Shift = 16;
@@ -194,10 +194,12 @@ WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value
   if (rules.empty()) return WalkEnd::kExhausted;
   // The words made at load, or the same words made here for a table that
   // was not loaded.
-  const bool prepared = table.ruleWords.size() == table.rules.size();
   const auto first = static_cast<std::size_t>(rules.data() - table.rules.data());
+  const RuleWords* words =
+      table.ruleWords.size() == table.rules.size() ? &table.ruleWords[first] : nullptr;
   const RuleWords have = CaseWordsOf(s.caseMask);
   const uint8_t key = s.principalDrgKey;
+  const uint8_t caseErrors = s.caseErrors;  // the walk leaves it alone
   RuleWords made{};
   auto tell = [&](std::size_t i, RuleOutcome outcome, RuleReason reason, int ruleByte = 0,
                   int bit = 0) {
@@ -215,7 +217,7 @@ WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value
       continue;
     }
     s.secondOrProcedureIndex = -1;
-    const RuleWords& need = prepared ? table.ruleWords[first + i] : (made = RequireWordsOf(rule));
+    const RuleWords& need = words != nullptr ? words[i] : (made = RequireWordsOf(rule));
     uint64_t need0 = need[0];
     if (((r[2] & kConditionsByte2) | (r[3] & kConditionsByte3)) != 0) {
       if (const RuleReason failure = ConditionFailure(s, r); failure != RuleReason::kNone) {
@@ -227,21 +229,21 @@ WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value
       need0 &= ~(static_cast<uint64_t>(kIgnoredBit) << kByte2Shift);
     }
 
-    if (s.caseErrors != 0) {
+    if (caseErrors != 0) {
       const bool testsAge = (r[1] & kAdult) || (r[2] & kAge36);
-      if (testsAge && (s.caseErrors & kAgeInvalid)) {
+      if (testsAge && (caseErrors & kAgeInvalid)) {
         s.groupStatus = kGroupAgeInvalid;
         tell(i, RuleOutcome::kStopped, RuleReason::kAgeInvalid);
         return WalkEnd::kStopped;
       }
       const bool testsSex = (r[1] & (kSex1 | kSex2)) != 0;
-      if (testsSex && (s.caseErrors & kSexInvalid)) {
+      if (testsSex && (caseErrors & kSexInvalid)) {
         s.groupStatus = kGroupSexInvalid;
         tell(i, RuleOutcome::kStopped, RuleReason::kSexInvalid);
         return WalkEnd::kStopped;
       }
       const bool testsStatus = (r[1] & kStatus4) || (r[2] & kStatusBitsByte2);
-      if (testsStatus && (s.caseErrors & kStatusInvalid)) {
+      if (testsStatus && (caseErrors & kStatusInvalid)) {
         // DRG values 1210-1230 tolerate an invalid status as long as the
         // rule does not otherwise match.
         const int v = DrgValueOf(rule);
@@ -365,6 +367,20 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
   if (!(rule[1] & kCc)) s.ccIndex = -1;
 }
 
+// to[k] |= from[k] for k < n, eight bytes at a time.
+void OrBytes(uint8_t* to, const uint8_t* from, std::size_t n) {
+  std::size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t a = 0;
+    uint64_t b = 0;
+    std::memcpy(&a, to + k, 8);
+    std::memcpy(&b, from + k, 8);
+    a |= b;
+    std::memcpy(to + k, &a, 8);
+  }
+  for (; k < n; ++k) to[k] |= from[k];
+}
+
 // Adds the diagnoses to the case mask and takes the MDC from the principal.
 // False when the principal diagnosis is unusable and the decision stops.
 bool AddDiagnoses(GroupState& s) {
@@ -386,7 +402,7 @@ bool AddDiagnoses(GroupState& s) {
       s.principalDrgKey = c.drgKey;
       std::copy(c.dxMask.begin(), c.dxMask.end(), mask.begin() + 3);
     } else {
-      for (int k = 0; k < 5; ++k) mask[8 + k] |= c.dxMask[k];
+      OrBytes(&mask[8], c.dxMask.data(), 5);
       if (c.ccFlag == 1) {
         const bool excluded = IsCcExcluded(s, e, i) != 0;
         TALLOW_TRACE(s, CcTested(i, excluded));
@@ -422,7 +438,7 @@ void AddProcedures(GroupState& s) {
     s.classedProcedures |= uint32_t{1} << i;
     std::copy_n(p.bytes.begin() + kProcMaskOffset, kProcMaskBytes, w.procMask.begin());
     std::copy_n(p.bytes.begin() + kNonOrMaskOffset, 2, w.nonOrMask.begin());
-    for (int k = 1; k <= 25; ++k) mask[17 + k] |= p.bytes[k];
+    OrBytes(&mask[18], &p.bytes[1], 25);
     pairA |= w.procMask[18];
     pairB |= w.procMask[19];
   }
@@ -554,6 +570,20 @@ void DecideDrg(GroupState& s) {
 
 namespace {
 
+// FindCcRow(table, key) where key is the key of `entry` of the active
+// diagnosis table into `table`: the row made at load when the active tables
+// are those it was made for, else the search.
+int CcRowOf(const GroupState& s, const CcExclusionTable& table, int key, int entry) {
+  const TableSet& tables = *s.tables;
+  const DiagnosisTable& dx = *s.active.diagnosis;
+  const Edition edition = s.active.edition;
+  if (!dx.ccExclusionRow.empty() && &dx == &tables.diagnosis[static_cast<std::size_t>(edition)] &&
+      &CcExclusionTableOf(tables, edition) == &table) {
+    return dx.ccExclusionRow[static_cast<std::size_t>(entry)];
+  }
+  return FindCcRow(table, key);
+}
+
 // IsCcExcluded without the memo.
 int SearchCcExclusion(const GroupState& s, int entry, int position) {
   const TableSet& tables = *s.tables;
@@ -562,7 +592,7 @@ int SearchCcExclusion(const GroupState& s, int entry, int position) {
     const int principal = s.diagnosisEntry[0];
     if (entry < 0 || principal < 0) return 0;
     const DiagnosisTable& dx = *s.active.diagnosis;
-    const int row = FindCcRow(tables.ccRange, dx.entryCcRow[principal]);
+    const int row = CcRowOf(s, tables.ccRange, dx.entryCcRow[principal], principal);
     if (row < 0) return 0;
     return InExclusionList(tables.ccRange, row, dx.entryCcRow[entry]) ? 1 : 0;
   }
@@ -572,7 +602,7 @@ int SearchCcExclusion(const GroupState& s, int entry, int position) {
   const int secondary = FindDiagnosisEntry(s, s.diagnosisWork[position].code);
   const int principal = FindDiagnosisEntry(s, s.diagnosisWork[0].code);
   if (secondary < 0 || principal < 0) return 0;
-  const int row = FindCcRow(table, secondary);
+  const int row = CcRowOf(s, table, secondary, secondary);
   if (row < 0) return 0;
   return InExclusionList(table, row, principal) ? 1 : 0;
 }

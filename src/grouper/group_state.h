@@ -13,8 +13,8 @@
 
 #include "grouper/group_request.h"
 #include "grouper/trace.h"
-#include "tables/table_set.h"
 #include "grouper/values.h"
+#include "tables/table_set.h"
 
 namespace tallow {
 

@@ -2,10 +2,9 @@
 #include "grouper/lookup.h"
 
 #include <cstdint>
-#include <cstring>
 
-#include "tables/codes.h"
 #include "grouper/values.h"
+#include "tables/codes.h"
 
 namespace tallow {
 namespace {

@@ -3,14 +3,13 @@
 #include "refine/finalise.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "grouper/decide.h"
 #include "grouper/lookup.h"
+#include "grouper/values.h"
 #include "refine/newborn.h"
 #include "refine/refine.h"
 #include "tables/codes.h"
-#include "grouper/values.h"
 
 namespace tallow {
 namespace {

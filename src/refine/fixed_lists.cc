@@ -209,11 +209,7 @@ static_assert(kSexRules.size() == 109);
 // ---------------------------------------------------------------------------
 // Exempt case identifiers (eight characters)
 
-constexpr uint64_t PackIdentifier(const char* id) {
-  uint64_t v = 0;
-  for (int i = 0; i < 8; ++i) v = (v << 8) | static_cast<unsigned char>(id[i]);
-  return v;
-}
+constexpr uint64_t PackIdentifier(const char* id) { return PackDate(id); }  // eight bytes, packed alike
 
 constexpr std::array<uint64_t, 4> kExemptIdentifiers = [] {
   std::array<uint64_t, 4> out = {PackIdentifier("99099999"), PackIdentifier("99199999"),

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 
-#include "refine/finalise.h"
 #include "grouper/values.h"
+#include "refine/finalise.h"
 
 namespace tallow {
 

@@ -12,12 +12,12 @@
 #include <cstring>
 
 #include "grouper/lookup.h"
+#include "grouper/values.h"
 #include "refine/finalise.h"
 #include "refine/fixed_lists.h"
 #include "refine/procedure_splits.h"
 #include "refine/refine.h"
 #include "tables/codes.h"
-#include "grouper/values.h"
 
 namespace tallow {
 namespace {

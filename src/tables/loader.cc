@@ -251,19 +251,13 @@ Status LoadDatedProcedureTable(const char* name, const std::string& bytes,
   // comparison that stops at a NUL.
   std::vector<DatedProcedureTable::FirstRow> index(rows);
   for (std::size_t i = 0; i < rows; ++i) {
-    RowCode key{};
-    for (std::size_t k = 0; k < key.size() && table->codes[i][k] != '\0'; ++k) {
-      key[k] = table->codes[i][k];
-    }
-    index[i] = {key, static_cast<int>(i)};
+    index[i] = {PackCodeToNul(table->codes[i].data()), static_cast<int>(i)};
   }
   const auto keyLess = [](const DatedProcedureTable::FirstRow& a,
-                          const DatedProcedureTable::FirstRow& b) {
-    return std::memcmp(a.code.data(), b.code.data(), a.code.size()) < 0;
-  };
+                          const DatedProcedureTable::FirstRow& b) { return a.key < b.key; };
   std::stable_sort(index.begin(), index.end(), keyLess);
   index.erase(std::unique(index.begin(), index.end(),
-                          [](const auto& a, const auto& b) { return a.code == b.code; }),
+                          [](const auto& a, const auto& b) { return a.key == b.key; }),
               index.end());
   table->firstRows = std::move(index);
   return Status::Ok();
@@ -675,7 +669,9 @@ Status LoadAll(const TableFileSource& source, TableSet* set) {
   if (Status s = LoadOptionalCodeMap(source, kCodeMapJan2001File, &set->codeMapJan2001); !s.ok()) {
     return s;
   }
-  return LoadOptionalCodeMap(source, kCodeMap2001File, &set->codeMap2001);
+  if (Status s = LoadOptionalCodeMap(source, kCodeMap2001File, &set->codeMap2001); !s.ok()) return s;
+  MakeCcExclusionRows(*set);
+  return Status::Ok();
 }
 
 }  // namespace

@@ -1,34 +1,17 @@
 // Searches over the loaded tables and the choice of edition. Every index
 // used here was validated when the tables were loaded.
 #include <algorithm>
-#include <cstring>
 
 #include "tables/codes.h"
 #include "tables/table_set.h"
 
 namespace tallow {
 
-namespace {
-
-// The code as the index stores it: five characters, everything from the
-// first NUL on cleared, so that two codes compare equal exactly when
-// strncmp over five characters finds them equal.
-RowCode IndexKeyOf(const char* code) {
-  RowCode key{};
-  for (std::size_t i = 0; i < key.size() && code[i] != '\0'; ++i) key[i] = code[i];
-  return key;
-}
-
-bool KeyLess(const RowCode& a, const RowCode& b) { return PackCode(a.data()) < PackCode(b.data()); }
-
-}  // namespace
-
 int DatedProcedureTable::FirstRowOf(const char* code) const {
-  const RowCode key = IndexKeyOf(code);
-  const auto it = std::lower_bound(
-      firstRows.begin(), firstRows.end(), key,
-      [](const FirstRow& entry, const RowCode& k) { return KeyLess(entry.code, k); });
-  if (it == firstRows.end() || it->code != key) return -1;
+  const uint64_t key = PackCodeToNul(code);
+  const auto it = std::lower_bound(firstRows.begin(), firstRows.end(), key,
+                                   [](const FirstRow& entry, uint64_t k) { return entry.key < k; });
+  if (it == firstRows.end() || it->key != key) return -1;
   return it->row;
 }
 
@@ -84,6 +67,33 @@ bool InExclusionList(const CcExclusionTable& table, int row, int x) {
     p += ranged ? 3 : 2;
   }
   return false;
+}
+
+const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition edition) {
+  switch (edition) {
+    case Edition::k8:
+    case Edition::k9:
+      return tables.ccRange;
+    case Edition::k0:
+      return tables.ccEntry[0];
+    case Edition::k1:
+      break;
+  }
+  return tables.ccEntry[1];
+}
+
+void MakeCcExclusionRows(TableSet& tables) {
+  for (int e = 0; e < kEditionCount; ++e) {
+    const auto edition = static_cast<Edition>(e);
+    DiagnosisTable& dx = tables.diagnosis[static_cast<std::size_t>(e)];
+    const CcExclusionTable& cc = CcExclusionTableOf(tables, edition);
+    const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
+    dx.ccExclusionRow.resize(dx.entryClass.size());
+    for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
+      const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
+      dx.ccExclusionRow[i] = static_cast<int16_t>(FindCcRow(cc, key));
+    }
+  }
 }
 
 Edition EditionOf(const char* caseDate) {

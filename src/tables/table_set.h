@@ -68,6 +68,11 @@ struct DiagnosisTable {
   std::vector<int16_t> entryCcRow;   ///< key into CCTAB (editions 8 and 9)
   std::vector<char> neonateMark;     ///< RDRGNEO mark of the entry's code, '0' none
   std::vector<DiagnosisClass> classes;  ///< 383 records; class k at k - 1
+  // Made at load (MakeCcExclusionRows): for each entry, the row of the
+  // edition's CC exclusion table that FindCcRow gives for the entry's key
+  // (CCTAB and entryCcRow for editions 8 and 9, CCTAB0/CCTAB1 and the entry
+  // itself for editions 0 and 1), or -1. Empty when not made.
+  std::vector<int16_t> ccExclusionRow;
 
   // Class record of an entry that belongs to a category (validated at load).
   const DiagnosisClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
@@ -108,10 +113,9 @@ struct DatedProcedureTable {  // SGTAB0, editions 0 and 1
 
   // Index built at load: every distinct code with the first row that holds
   // it, sorted by code. A code is compared as five characters ending early at
-  // a NUL, so the key is the code with everything after its first NUL
-  // cleared.
+  // a NUL, so the key is PackCodeToNul of the code.
   struct FirstRow {
-    RowCode code;
+    uint64_t key;
     int row;
   };
   std::vector<FirstRow> firstRows;
@@ -162,6 +166,7 @@ struct CcExclusionTable {
 
 // The row for a key by the bisection over the rows, or -1.
 int FindCcRow(const CcExclusionTable& table, int key);
+
 // Whether x is in the exclusion list of a row.
 bool InExclusionList(const CcExclusionTable& table, int row, int x);
 
@@ -249,6 +254,13 @@ struct EditionView {
   const DrgRuleTable* drgRules = nullptr;
   const RefinedCcTable* refinedCc = nullptr;
 };
+
+// Fills DiagnosisTable::ccExclusionRow of every edition from the loaded
+// diagnosis and CC exclusion tables.
+void MakeCcExclusionRows(TableSet& tables);
+
+// The CC exclusion table the diagnoses of an edition are keyed into.
+const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition edition);
 
 // The edition of a case date: the first eight characters compared with
 // "19990201", "20020101" and "20030101".

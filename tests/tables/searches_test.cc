@@ -188,6 +188,37 @@ TEST(DrgRuleTest, RuleWordsHoldTheRequireBytes) {
   }
 }
 
+// The CC exclusion row made at load for every diagnosis entry is the row the
+// bisection finds for the entry's key, also for CC rows far outside the
+// table and for keys of entries outside every category.
+TEST(CcExclusionRowTest, RowsMadeAtLoadAreThoseOfTheSearch) {
+  std::vector<std::shared_ptr<const TableSet>> sets;
+  for (uint64_t seed : {3, 8, 21}) sets.push_back(Load(SynthTables(seed)));
+  TableImages odd = SynthTables(5);
+  for (const char* name : {"DXTAB8", "DXTAB9"}) {
+    for (std::size_t e = 0; e < 9210; ++e) {
+      const int row = e % 4 == 0 ? -32768 : e % 4 == 1 ? 32767 : e % 4 == 2 ? -1 : static_cast<int>(e % 1600);
+      PokeBigEndian16(odd[name], 7800 + 5 * e + 3, row);
+    }
+  }
+  sets.push_back(Load(odd));
+  int rows = 0;
+  for (const auto& set : sets) {
+    ASSERT_NE(set, nullptr);
+    for (int e = 0; e < kEditionCount; ++e) {
+      const DiagnosisTable& dx = set->diagnosis[static_cast<std::size_t>(e)];
+      const CcExclusionTable& cc = CcExclusionTableOf(*set, static_cast<Edition>(e));
+      ASSERT_EQ(dx.ccExclusionRow.size(), dx.entryClass.size());
+      for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
+        const int key = e < 2 ? dx.entryCcRow[i] : static_cast<int>(i);
+        ASSERT_EQ(dx.ccExclusionRow[i], FindCcRow(cc, key)) << "edition " << e << ", entry " << i;
+        rows += dx.ccExclusionRow[i] >= 0;
+      }
+    }
+  }
+  EXPECT_GT(rows, 1000);
+}
+
 TEST(FieldDecodingTest, DiagnosisAndProcedureTables) {
   TableImages images = InertImages();
   std::string& dx = images["DXTAB8"];
