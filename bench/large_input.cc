@@ -1,6 +1,6 @@
 // Writes a large case file for the synthetic table set of a seed, for
 // checking that the batch runs in memory that does not grow with its input
-// (see bench/large_input.sh and the README).
+// (see bench/whole_program.sh and the README).
 //
 //   tallow_large_input --seed N --lines COUNT OUT_FILE|-
 //
