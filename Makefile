@@ -1,7 +1,7 @@
 # Set-up and everyday commands. `make run` and `make test` work on a fresh
 # Debian 12 machine: missing build packages are installed with apt-get.
 #
-#   make run            build, then group the bundled demo cases
+#   make run            build the program and the demo tables, then group the demo cases
 #   make test           build, then run the whole test suite
 #   make test SANITIZE=1   the same under AddressSanitizer and UBSan
 #   make bench          build and run the benchmarks, then the whole program on
@@ -55,7 +55,9 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-run: build
+# The demo needs only the program and the demo tables; `make test` builds the rest.
+run: configure
+	cmake --build $(BUILD) -j$(JOBS) --target tallow demo_tables
 	./data/demo/run.sh $(BUILD)
 
 test: build
