@@ -1,0 +1,49 @@
+#include "app/library.h"
+
+#include <fmt/format.h>
+
+#include "app/batch.h"
+#include "app/case_line.h"
+#include "engine/grouper.h"
+
+namespace tallow::app {
+
+LineGrouper::LineGrouper(std::shared_ptr<const TableSet> tables)
+    : grouper_(std::make_unique<Grouper>(std::move(tables))),
+      line_(std::make_unique<CaseLine>()) {
+  BindRequest(request_, *line_);
+  grouper_->SetCaseFields(line_->data() + kCaseIdentifierPos, line_->data() + kCaseDatePos,
+                          line_->data() + kSurgeryModifiersPos);
+}
+
+LineGrouper::~LineGrouper() = default;
+
+void LineGrouper::GroupToJson(int64_t lineNumber, const char* text, std::size_t length,
+                              std::string* record) {
+  if (length > 0 && text[length - 1] == '\n') {
+    --length;
+    if (length > 0 && text[length - 1] == '\r') --length;
+  }
+  fmt::memory_buffer out;
+  // The texts the batch writes for the same two cases.
+  if (length < static_cast<std::size_t>(kGroupedLineMinimum)) {
+    const std::string error =
+        fmt::format("a line of {} characters, shorter than {}: written without results", length,
+                    kGroupedLineMinimum);
+    AppendJsonError(out, lineNumber, error.c_str());
+  } else {
+    line_->Assign(text, length, false);
+    PrepareRequest(request_, *line_);
+    constexpr int kFlags = GroupFlagDecide | GroupFlagFinalise;
+    const int result = grouper_->GroupCase(request_, kFlags);
+    if (result == 0) {
+      AppendJsonRecord(out, lineNumber, request_, grouper_->state().diagnosisLevels.data());
+    } else {
+      AppendJsonError(out, lineNumber,
+                      result == -2 ? "the tables are not loaded" : "code preparation failed");
+    }
+  }
+  record->assign(out.data(), out.size());
+}
+
+}  // namespace tallow::app
