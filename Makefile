@@ -1,7 +1,8 @@
 # Set-up and everyday commands. `make run` and `make test` work on a fresh
 # Debian 12 machine: missing build packages are installed with apt-get.
 #
-#   make run            build the program and the demo tables, then group the demo cases
+#   make run            build the program and the demo tables, then group the
+#                       bundled demo cases
 #   make test           build, then run the whole test suite
 #   make test SANITIZE=1   the same under AddressSanitizer and UBSan
 #   make bench          build and run the benchmarks, then the whole program on
@@ -26,7 +27,8 @@ endif
 
 DEBIAN_PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
                    libbenchmark-dev libcli11-dev libfmt-dev libssl-dev \
-                   nlohmann-json3-dev time
+                   nlohmann-json3-dev time \
+                   python3-dev pybind11-dev python3-pybind11 python3-pytest python3-pandas
 
 # Fuzzing: clang 14 with libFuzzer, AddressSanitizer and UBSan in build-fuzz.
 FUZZ_BUILD    ?= build-fuzz
@@ -55,7 +57,8 @@ configure: deps
 build: configure
 	cmake --build $(BUILD) -j$(JOBS)
 
-# The demo needs only the program and the demo tables; `make test` builds the rest.
+# The demo needs only the program and the demo tables; the tests, benchmarks
+# and fuzz targets are built by `make test`.
 run: configure
 	cmake --build $(BUILD) -j$(JOBS) --target tallow demo_tables
 	./data/demo/run.sh $(BUILD)

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/explain.h"
+#include "app/library.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -26,14 +27,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::GroupTextTo(tables, input, blockBytes, pad, jobs)) {
     std::abort();  // the blocks a file is read in changed what was written
   }
-  // Every line explained, as JSON and as text.
+  // Every line explained, as JSON and as text, and grouped one at a time
+  // into a record that must be a JSON object with its line number.
   static app::CaseExplainer explainer(tables);
+  static app::LineGrouper lineGrouper(tables);
+  std::string record;
   std::size_t start = 0;
   for (int n = 1; start < input.size() && n <= 4; ++n) {
     std::size_t end = input.find('\n', start);
     if (end == std::string::npos) end = input.size();
     const tallow::JsonTrace::Json j = explainer.Explain(n, input.data() + start, end - start);
     if (j.dump().empty() || app::ExplainText(j).empty()) std::abort();
+    lineGrouper.GroupToJson(n, input.data() + start, end - start, &record);
+    const auto parsed = tallow::JsonTrace::Json::parse(record, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object() || parsed.value("line", -1) != n) std::abort();
     start = end + 1;
   }
   return 0;

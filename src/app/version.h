@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tallow_version.h"
+
 namespace tallow::app {
-inline constexpr char kVersion[] = "0.1.0";
+inline constexpr char kVersion[] = TALLOW_VERSION_STRING;
 }
