@@ -54,7 +54,7 @@ def test_str_above_latin1_raises_value_error(demo_tables, line):
 
 def test_short_line_gives_the_jsonl_error_record(demo_tables):
     record = tallow.group(demo_tables, b"D0000001", line_number=7)
-    assert record == {"line": 7, "error":
+    assert record == {"line": 7, "caseIdentifier": "D0000001", "caseDate": "", "error":
                       "a line of 8 characters, shorter than 188: written without results"}
 
 
