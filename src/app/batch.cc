@@ -391,8 +391,7 @@ ReadEnd RunOneWorker(const std::shared_ptr<const TableSet>& tables, BlockReader&
 class Pipeline {
  public:
   Pipeline(const std::shared_ptr<const TableSet>& tables, const BatchOptions& options,
-           int workers)
-      : options_(options) {
+           int workers) {
     // One block per worker, one being read and two being written.
     const std::size_t pool = static_cast<std::size_t>(workers + 3);
     for (std::size_t i = 0; i < pool; ++i) {
@@ -509,7 +508,6 @@ class Pipeline {
     }
   }
 
-  const BatchOptions& options_;
   std::vector<std::unique_ptr<BlockWork>> blocks_;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::mutex mutex_;
