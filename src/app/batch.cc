@@ -185,13 +185,10 @@ class Worker {
           out.append(text, text + length);
           AppendEnding(out, piece.ending);
         } else {
-          const auto error = fmt::format_to_n(
-              errorText_, sizeof errorText_,
-              "a line of {} characters, shorter than {}: written without results", length,
-              kGroupedLineMinimum);
+          const ShortLineError error(length);
           record.fields = text;
           record.length = length;
-          record.error = std::string_view(errorText_, error.out - errorText_);
+          record.error = error.text();
           AppendRecord(out, format, record, options_.why);
         }
         work.lastLine = line;
@@ -255,7 +252,6 @@ class Worker {
   std::unique_ptr<CaseLine> line_;
   GroupRequest request_;
   ReasonTrace reasons_;  ///< attached with --why
-  char errorText_[96];   ///< the message of a short line
   const BatchOptions& options_;
 };
 

@@ -29,11 +29,6 @@ constexpr int kGroupFlags = GroupFlagDecide | GroupFlagFinalise;
 constexpr int kShownDifferences = 20;
 constexpr int kShownRules = 12;
 
-std::string ShortLineError(std::size_t length) {
-  return fmt::format("a line of {} characters, shorter than {}: written without results", length,
-                     kGroupedLineMinimum);
-}
-
 // Calls `handle(line, text, length)` for every case line of the input, up to
 // the end mark. Returns kExitOk, kExitRead or kExitUngrouped (after a
 // message), or the handler's first non-zero result.
@@ -212,7 +207,7 @@ Json CaseExplainer::Explain(int64_t lineNumber, const char* text, std::size_t le
   fmt::memory_buffer written;
   if (length < static_cast<std::size_t>(kGroupedLineMinimum) || !Group(text, length)) {
     const std::string error = length < static_cast<std::size_t>(kGroupedLineMinimum)
-                                  ? ShortLineError(length)
+                                  ? std::string(ShortLineError(length).text())
                                   : "the grouper refused the case";
     record.fields = text;
     record.length = length;

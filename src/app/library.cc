@@ -31,8 +31,7 @@ void LineGrouper::GroupToJson(int64_t lineNumber, const char* text, std::size_t 
   r.line = lineNumber;
   std::string error;
   if (length < static_cast<std::size_t>(kGroupedLineMinimum)) {
-    error = fmt::format("a line of {} characters, shorter than {}: written without results",
-                        length, kGroupedLineMinimum);
+    error = ShortLineError(length).text();
     r.fields = text;
     r.length = length;
     r.error = error;

@@ -172,6 +172,14 @@ void AppendCsv(fmt::memory_buffer& out, const CaseRecord& r, bool withReason) {
 
 const char* DataFlagName(DataFlag flag) { return kFlagNames[flag]; }
 
+ShortLineError::ShortLineError(std::size_t length) {
+  const auto end = fmt::format_to_n(buffer, sizeof buffer,
+                                    "a line of {} characters, shorter than {}: written without "
+                                    "results",
+                                    length, kGroupedLineMinimum);
+  size = static_cast<std::size_t>(end.out - buffer);
+}
+
 uint32_t DataFlagsOf(const char* f, const GroupState& s) {
   uint32_t flags = 0;
   auto set = [&flags](DataFlag flag) { flags |= 1u << flag; };

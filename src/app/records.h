@@ -59,6 +59,16 @@ struct CaseRecord {
   std::string_view error;
 };
 
+// The error of a case line too short to be grouped, written into `buffer`
+// (no allocation): "a line of N characters, shorter than 188: written
+// without results".
+struct ShortLineError {
+  explicit ShortLineError(std::size_t length);
+  std::string_view text() const { return {buffer, size}; }
+  char buffer[96];
+  std::size_t size = 0;
+};
+
 // The CSV header row: the columns of AppendCsvRecord, CRLF at its end.
 void AppendCsvHeader(fmt::memory_buffer& out, bool withReason, bool withFlags);
 
