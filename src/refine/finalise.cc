@@ -18,10 +18,6 @@ constexpr char kBlankDate[] = "        ";
 
 bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
 
-bool SameCode(const RefinedCcRow& row, const char* code) {
-  return PackCode(row.code.data()) == PackCode(code);
-}
-
 int DiagnosisPositions(const GroupState& s) {
   return std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
 }
@@ -137,9 +133,12 @@ int SearchCcEntry(const GroupState& s, int position) {
   const int entry = s.diagnosisEntry[position];
   if (entry < 0 || s.active.refinedCc == nullptr) return -1;
   const std::vector<RefinedCcRow>& rows = s.active.refinedCc->rows;
+  const std::vector<uint64_t>& keys = s.active.refinedCc->keys;
+  const bool packed = keys.size() == rows.size();
   const int n = static_cast<int>(rows.size());
   const char* code = s.diagnosisWork[position].code;
   const uint64_t key = PackCode(code);
+  auto keyAt = [&](int r) { return packed ? keys[static_cast<std::size_t>(r)] : PackCode(rows[r].code.data()); };
 
   // Bisection: rows at or below lo sort before the code, rows at or above hi
   // after it.
@@ -149,7 +148,7 @@ int SearchCcEntry(const GroupState& s, int position) {
   int hit = -1;
   while (step > 0) {
     const int mid = lo + step;
-    const uint64_t at = PackCode(rows[mid].code.data());
+    const uint64_t at = keyAt(mid);
     if (key < at) {
       hi = mid;
     } else if (key > at) {
@@ -162,9 +161,9 @@ int SearchCcEntry(const GroupState& s, int position) {
   }
   if (hit < 0) return -1;
   // A code has at most two rows: one step back reaches its first row.
-  if (hit > 0 && SameCode(rows[hit - 1], code)) --hit;
+  if (hit > 0 && keyAt(hit - 1) == key) --hit;
 
-  for (int r = hit; r < n && SameCode(rows[r], code); ++r) {
+  for (int r = hit; r < n && keyAt(r) == key; ++r) {
     const RefinedCcRow& row = rows[r];
     if (row.sexCondition != 0 && row.sexCondition != s.sex) continue;
     if (row.statusCondition != 0 && s.dischargeStatus == 999) continue;

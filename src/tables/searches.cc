@@ -83,6 +83,10 @@ const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition editi
 }
 
 void MakeCcExclusionRows(TableSet& tables) {
+  for (RefinedCcTable& refined : tables.refinedCc) {
+    refined.keys.resize(refined.rows.size());
+    for (std::size_t r = 0; r < refined.rows.size(); ++r) refined.keys[r] = PackCode(refined.rows[r].code.data());
+  }
   for (int e = 0; e < kEditionCount; ++e) {
     const auto edition = static_cast<Edition>(e);
     DiagnosisTable& dx = tables.diagnosis[static_cast<std::size_t>(e)];

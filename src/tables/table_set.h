@@ -183,6 +183,9 @@ struct RefinedCcRow {
 
 struct RefinedCcTable {
   std::vector<RefinedCcRow> rows;  ///< N rows of the edition, sorted by code
+  // Made at load (MakeCcExclusionRows): PackCode of each row's code, so the
+  // bisection compares integers. Empty in a table built by hand.
+  std::vector<uint64_t> keys;
 };
 
 struct RefinedDrgSlot {
@@ -256,7 +259,7 @@ struct EditionView {
 };
 
 // Fills DiagnosisTable::ccExclusionRow of every edition from the loaded
-// diagnosis and CC exclusion tables.
+// diagnosis and CC exclusion tables, and RefinedCcTable::keys.
 void MakeCcExclusionRows(TableSet& tables);
 
 // The CC exclusion table the diagnoses of an edition are keyed into.
