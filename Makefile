@@ -27,8 +27,11 @@ endif
 
 DEBIAN_PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
                    libbenchmark-dev libcli11-dev libfmt-dev libssl-dev \
-                   nlohmann-json3-dev time \
+                   nlohmann-json3-dev time libcpp-httplib-dev \
                    python3-dev pybind11-dev python3-pybind11 python3-pytest python3-pandas
+
+# The page of `tallow serve` is tested in headless Chromium, driven by Selenium.
+TEST_PACKAGES := chromium chromium-driver python3-selenium
 
 # Fuzzing: clang 14 with libFuzzer, AddressSanitizer and UBSan in build-fuzz.
 FUZZ_BUILD    ?= build-fuzz
@@ -37,7 +40,7 @@ FUZZ_CXX      ?= clang++
 FUZZ_TARGETS  := case_line table_file dxtab sgtab dgtab cctab rdrg table_source
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps configure build run test bench clean fuzz fuzz-deps fuzz-build
+.PHONY: all deps configure build run test test-deps bench clean fuzz fuzz-deps fuzz-build
 
 all: build
 
@@ -63,7 +66,10 @@ run: configure
 	cmake --build $(BUILD) -j$(JOBS) --target tallow demo_tables
 	./data/demo/run.sh $(BUILD)
 
-test: build
+test-deps:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(DEBIAN_PACKAGES) $(TEST_PACKAGES)"
+
+test: test-deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 bench: build
