@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
 
@@ -108,6 +109,12 @@ int Serve(const ServeOptions& options) {
   server.new_task_queue = [connectionThreads] {
     return new httplib::ThreadPool(static_cast<std::size_t>(connectionThreads));
   };
+  // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, with which a
+  // second server on the same port would start and share the connections.
+  server.set_socket_options([](socket_t sock) {
+    const int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   server.set_payload_max_length(options.bodyLimit);
   server.set_keep_alive_timeout(2);
   server.set_keep_alive_max_count(1000);
