@@ -6,7 +6,7 @@
 #   make test           build, then run the whole test suite
 #   make test SANITIZE=1   the same under AddressSanitizer and UBSan
 #   make bench          build and run the benchmarks, then the whole program on
-#                       a generated million-line file
+#                       a generated million-line file, then a load on tallow serve
 #   make fuzz           build the libFuzzer targets with clang (ASan, UBSan) and
 #                       run each for FUZZ_SECONDS on a copy of its corpus
 
@@ -37,7 +37,7 @@ TEST_PACKAGES := chromium chromium-driver python3-selenium
 FUZZ_BUILD    ?= build-fuzz
 FUZZ_SECONDS  ?= 30
 FUZZ_CXX      ?= clang++
-FUZZ_TARGETS  := case_line table_file dxtab sgtab dgtab cctab rdrg table_source
+FUZZ_TARGETS  := case_line table_file dxtab sgtab dgtab cctab rdrg table_source service
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
 .PHONY: all deps configure build run test test-deps bench clean fuzz fuzz-deps fuzz-build
@@ -75,6 +75,7 @@ test: test-deps build
 bench: build
 	$(BUILD)/bench/tallow_bench
 	bench/whole_program.sh $(BUILD)
+	/usr/bin/python3 bench/serve_load.py $(BUILD)
 
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(DEBIAN_PACKAGES) $(FUZZ_PACKAGES)"
