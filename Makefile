@@ -6,7 +6,7 @@
 #   make test           build, then run the whole test suite
 #   make test SANITIZE=1   the same under AddressSanitizer and UBSan
 #   make bench          build and run the benchmarks, then the whole program on
-#                       a generated million-line file
+#                       a generated million-line file, then a load on tallow serve
 #   make fuzz           build the libFuzzer targets with clang (ASan, UBSan) and
 #                       run each for FUZZ_SECONDS on a copy of its corpus
 
@@ -27,17 +27,20 @@ endif
 
 DEBIAN_PACKAGES := cmake make g++ pkg-config googletest libgtest-dev libgmock-dev \
                    libbenchmark-dev libcli11-dev libfmt-dev libssl-dev \
-                   nlohmann-json3-dev time \
+                   nlohmann-json3-dev time libcpp-httplib-dev \
                    python3-dev pybind11-dev python3-pybind11 python3-pytest python3-pandas
+
+# The page of `tallow serve` is tested in headless Chromium, driven by Selenium.
+TEST_PACKAGES := chromium chromium-driver python3-selenium
 
 # Fuzzing: clang 14 with libFuzzer, AddressSanitizer and UBSan in build-fuzz.
 FUZZ_BUILD    ?= build-fuzz
 FUZZ_SECONDS  ?= 30
 FUZZ_CXX      ?= clang++
-FUZZ_TARGETS  := case_line table_file dxtab sgtab dgtab cctab rdrg table_source
+FUZZ_TARGETS  := case_line table_file dxtab sgtab dgtab cctab rdrg table_source service
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 
-.PHONY: all deps configure build run test bench clean fuzz fuzz-deps fuzz-build
+.PHONY: all deps configure build run test test-deps bench clean fuzz fuzz-deps fuzz-build
 
 all: build
 
@@ -63,12 +66,16 @@ run: configure
 	cmake --build $(BUILD) -j$(JOBS) --target tallow demo_tables
 	./data/demo/run.sh $(BUILD)
 
-test: build
+test-deps:
+	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(DEBIAN_PACKAGES) $(TEST_PACKAGES)"
+
+test: test-deps build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 bench: build
 	$(BUILD)/bench/tallow_bench
 	bench/whole_program.sh $(BUILD)
+	/usr/bin/python3 bench/serve_load.py $(BUILD)
 
 fuzz-deps:
 	@$(MAKE) --no-print-directory deps DEBIAN_PACKAGES="$(DEBIAN_PACKAGES) $(FUZZ_PACKAGES)"

@@ -46,6 +46,7 @@ enum ExitStatus : int {
   kExitUngrouped = 9,        ///< an empty line ended the input and non-empty lines followed it
   kExitWithoutResults = 10,  ///< some lines were written without results (or held a NUL byte)
   kExitDiffer = 11,          ///< tallow compare: some lines' stored results differ
+  kExitListen = 12,          ///< tallow serve: the address cannot be listened on
   kExitInterrupted = 130,    ///< SIGINT (143 for SIGTERM)
 };
 

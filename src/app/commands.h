@@ -16,5 +16,6 @@ int RunClassicBatch();
 void AddGroupCommand(CLI::App& app, int* exitStatus);
 void AddTablesCommand(CLI::App& app, int* exitStatus);
 void AddExplainCommands(CLI::App& app, int* exitStatus);  // explain and compare
+void AddServeCommand(CLI::App& app, int* exitStatus);
 
 }  // namespace tallow::app

@@ -21,23 +21,33 @@ LineGrouper::~LineGrouper() = default;
 
 void LineGrouper::GroupToJson(int64_t lineNumber, const char* text, std::size_t length,
                               std::string* record) {
+  fmt::memory_buffer out;
+  AppendJson(lineNumber, text, length, Extras{}, out);
+  record->assign(out.data(), out.size());
+}
+
+void LineGrouper::AppendJson(int64_t lineNumber, const char* text, std::size_t length,
+                             Extras extras, fmt::memory_buffer& out) {
   if (length > 0 && text[length - 1] == '\n') {
     --length;
     if (length > 0 && text[length - 1] == '\r') --length;
   }
-  fmt::memory_buffer out;
   // The record the batch writes for the same line.
   CaseRecord r;
   r.line = lineNumber;
-  std::string error;
+  r.withFlags = extras.flags;
+  std::string reason;
   if (length < static_cast<std::size_t>(kGroupedLineMinimum)) {
-    error = ShortLineError(length).text();
+    const ShortLineError error(length);
     r.fields = text;
     r.length = length;
-    r.error = error;
+    r.error = error.text();
+    AppendRecord(out, RecordFormat::kJsonl, r, extras.reason);
   } else {
     line_->Assign(text, length, false);
     PrepareRequest(request_, *line_);
+    grouper_->SetTrace(extras.reason ? &reasons_ : nullptr);
+    if (extras.reason) reasons_.Clear();
     constexpr int kFlags = GroupFlagDecide | GroupFlagFinalise;
     const int result = grouper_->GroupCase(request_, kFlags);
     r.fields = line_->data();
@@ -47,13 +57,15 @@ void LineGrouper::GroupToJson(int64_t lineNumber, const char* text, std::size_t 
       StoreLevels(grouper_->state().diagnosisLevels.data(), *line_);
       r.request = &request_;
       r.levels = grouper_->state().diagnosisLevels.data();
+      if (extras.reason) reason = reasons_.Reason(request_.mdc, request_.groupCode);
+      if (extras.flags) r.flags = DataFlagsOf(line_->data(), grouper_->state());
+      r.reason = reason;
     } else {
       r.error = result == -2 ? "the tables are not loaded" : "code preparation failed";
     }
+    AppendRecord(out, RecordFormat::kJsonl, r, extras.reason);
   }
-  AppendRecord(out, RecordFormat::kJsonl, r, false);
   out.resize(out.size() - 1);  // the record's line end
-  record->assign(out.data(), out.size());
 }
 
 }  // namespace tallow::app

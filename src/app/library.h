@@ -7,6 +7,9 @@
 #include <memory>
 #include <string>
 
+#include <fmt/format.h>
+
+#include "engine/explain.h"
 #include "grouper/group_request.h"
 #include "tables/table_set.h"
 
@@ -35,10 +38,21 @@ class LineGrouper {
   void GroupToJson(int64_t lineNumber, const char* text, std::size_t length,
                    std::string* record);
 
+  // What `group --format jsonl` adds with --why and --flags.
+  struct Extras {
+    bool reason = false;  ///< "reason" for a case without a usable code
+    bool flags = false;   ///< "flags", the data-quality flags
+  };
+  // Appends the same record (no line end) to `out`, with the extras asked
+  // for; `text` as for GroupToJson.
+  void AppendJson(int64_t lineNumber, const char* text, std::size_t length, Extras extras,
+                  fmt::memory_buffer& out);
+
  private:
   std::unique_ptr<Grouper> grouper_;
   std::unique_ptr<CaseLine> line_;
   GroupRequest request_;
+  ReasonTrace reasons_;  ///< attached while a reason is asked for
 };
 
 }  // namespace tallow::app

@@ -5,6 +5,7 @@
 //   tallow explain ...       why each case grouped as it did
 //   tallow compare ...       whether stored results still hold
 //   tallow tables ...        build, dump, check, identify and synthesise table sets
+//   tallow serve ...         answer grouping requests over HTTP, with a page
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <cstring>
@@ -15,7 +16,7 @@
 
 namespace {
 
-constexpr const char* kCommands[] = {"group", "explain", "compare", "tables"};
+constexpr const char* kCommands[] = {"group", "explain", "compare", "tables", "serve"};
 
 constexpr char kExitStatuses[] =
     "Exit statuses (the most serious wins: 130/143, 8, 7, 6, 5, 9, 10, 0):\n"
@@ -31,6 +32,8 @@ constexpr char kExitStatuses[] =
     "  9    an empty line ended the input and non-empty lines followed it\n"
     "  10   some lines were written without results, or held a NUL byte\n"
     "  11   tallow compare: some lines' stored results differ\n"
+    "  12   tallow serve cannot listen on its address (tallow serve ends with 0 when stopped\n"
+    "       by SIGINT or SIGTERM)\n"
     "  130  interrupted (143 for SIGTERM); a named output file is left as it was";
 
 }  // namespace
@@ -44,7 +47,7 @@ int main(int argc, char** argv) {
     for (const char* command : kCommands) known = known || std::strcmp(argv[1], command) == 0;
     if (!known) {
       std::fprintf(stderr,
-                   "tallow: no command '%s'; commands are group, explain, compare and tables (tallow --help "
+                   "tallow: no command '%s'; commands are group, explain, compare, tables and serve (tallow --help "
                    "tells more)\n",
                    argv[1]);
       return tallow::app::kExitUsage;
@@ -60,6 +63,7 @@ int main(int argc, char** argv) {
   tallow::app::AddGroupCommand(app, &exitStatus);
   tallow::app::AddExplainCommands(app, &exitStatus);
   tallow::app::AddTablesCommand(app, &exitStatus);
+  tallow::app::AddServeCommand(app, &exitStatus);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

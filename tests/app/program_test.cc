@@ -151,7 +151,7 @@ TEST_F(ProgramTest, ExitStatusesAndMessages) {
       {"unknown format", "group --format xml", kExitUsage, "", "xml"},
       {"no subcommand", "--tables x", kExitUsage, "", ""},
       {"unknown command", "grop", kExitUsage, "",
-       "tallow: no command 'grop'; commands are group, explain, compare and tables"},
+       "tallow: no command 'grop'; commands are group, explain, compare, tables and serve"},
       {"no table directory", "group --tables no-such-dir --in - --out -", kExitTables, "",
        "the table directory no-such-dir does not exist"},
       {"check --max 0", "tables check . --max 0", kExitUsage, "",
