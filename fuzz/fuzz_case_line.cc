@@ -13,11 +13,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tallow;
-  static const std::shared_ptr<const TableSet> tables = [] {
-    auto loaded = LoadTablesFromImages(fuzz::SynthImages());
-    if (!loaded.ok()) std::abort();
-    return *loaded;
-  }();
+  static const std::shared_ptr<const TableSet>& tables = fuzz::SynthTableSet();
   const std::string input(reinterpret_cast<const char*>(data), size);
   const unsigned choice = size > 0 ? data[0] : 0;
   const bool pad = (choice & 1) != 0;

@@ -57,11 +57,7 @@ std::vector<std::string> BatchLines(const std::string& body, bool* endMarkWithMo
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace tallow;
-  static const std::shared_ptr<const TableSet> tables = [] {
-    auto loaded = LoadTablesFromImages(fuzz::SynthImages());
-    if (!loaded.ok()) std::abort();
-    return *loaded;
-  }();
+  static const std::shared_ptr<const TableSet>& tables = fuzz::SynthTableSet();
   static const app::Service service(tables, "{}", 2, 1 << 20);
   static app::LineGrouper lineGrouper(tables);
   if (size == 0) return 0;

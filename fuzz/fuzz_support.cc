@@ -15,6 +15,15 @@ const TableImages& SynthImages() {
   return images;
 }
 
+const std::shared_ptr<const TableSet>& SynthTableSet() {
+  static const std::shared_ptr<const TableSet> tables = [] {
+    auto loaded = LoadTablesFromImages(SynthImages());
+    if (!loaded.ok()) std::abort();
+    return *loaded;
+  }();
+  return tables;
+}
+
 const std::vector<std::string>& SampleCaseLines() {
   static const std::vector<std::string> lines = [] {
     auto loaded = LoadTablesFromImages(SynthImages());

@@ -16,6 +16,9 @@ namespace tallow::fuzz {
 // The images of a synthetic full-size set (made once).
 const TableImages& SynthImages();
 
+// That set loaded (once); aborts if it does not load.
+const std::shared_ptr<const TableSet>& SynthTableSet();
+
 // Case lines with codes of the synthetic set, dates in every edition.
 const std::vector<std::string>& SampleCaseLines();
 
