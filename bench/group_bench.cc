@@ -32,9 +32,9 @@
 #include "grouper/values.h"
 #include "refine/refine.h"
 #include "tables/loader.h"
-#include "tables/toolkit/code_pool.h"
-#include "tables/toolkit/split_mix.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/code_pool.h"
+#include "toolkit/split_mix.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 namespace {

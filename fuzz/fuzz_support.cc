@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "app/batch.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow::fuzz {
 

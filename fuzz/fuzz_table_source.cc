@@ -18,7 +18,7 @@
 #include <utility>
 
 #include "fuzz/fuzz_support.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 

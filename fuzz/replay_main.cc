@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "tables/toolkit/split_mix.h"
+#include "toolkit/split_mix.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 

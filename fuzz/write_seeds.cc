@@ -17,7 +17,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "app/commands.h"
 #include "tables/identity.h"
 #include "tables/loader.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow::app {
 

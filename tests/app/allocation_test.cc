@@ -11,7 +11,7 @@
 
 #include "app/batch.h"
 #include "app_files.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace {
 std::atomic<long> g_allocations{0};

@@ -12,7 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tables/loader.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow::app::testing {
 

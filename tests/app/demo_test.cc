@@ -16,7 +16,7 @@
 
 #include "app/batch.h"
 #include "app_files.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow::app {
 namespace {

@@ -12,9 +12,9 @@
 #include "app_files.h"
 #include "support/table_fixture.h"
 #include "tables/loader.h"
-#include "tables/toolkit/code_pool.h"
-#include "tables/toolkit/split_mix.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/code_pool.h"
+#include "toolkit/split_mix.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow::app {
 namespace {

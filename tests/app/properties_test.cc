@@ -26,9 +26,9 @@
 #include "app/batch.h"
 #include "tables/codes.h"
 #include "tables/loader.h"
-#include "tables/toolkit/code_pool.h"
-#include "tables/toolkit/toolkit.h"
-#include "tables/toolkit/split_mix.h"
+#include "toolkit/code_pool.h"
+#include "toolkit/toolkit.h"
+#include "toolkit/split_mix.h"
 
 namespace tallow::app {
 namespace {

@@ -19,10 +19,10 @@
 #include "grouper/decide.h"
 #include "refine/finalise.h"
 #include "tables/loader.h"
-#include "tables/toolkit/code_pool.h"
-#include "tables/toolkit/source_format.h"
-#include "tables/toolkit/split_mix.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/code_pool.h"
+#include "toolkit/source_format.h"
+#include "toolkit/split_mix.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 namespace {

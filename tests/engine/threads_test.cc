@@ -11,7 +11,7 @@
 
 #include "engine/grouper.h"
 #include "tables/loader.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 namespace {

@@ -5,7 +5,7 @@
 #include "grouper/test_case.h"
 #include "support/table_fixture.h"
 #include "tables/loader.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow::testing {
 

@@ -15,7 +15,7 @@
 #include "tables/codes.h"
 #include "tables/loader.h"
 #include "tables/table_images.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 namespace {

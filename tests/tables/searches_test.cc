@@ -8,7 +8,7 @@
 
 #include "tables/loader.h"
 #include "tables/table_images.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 namespace {

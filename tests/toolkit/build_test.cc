@@ -5,7 +5,7 @@
 #include <string>
 
 #include "support/table_fixture.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 namespace {

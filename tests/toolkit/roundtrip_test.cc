@@ -9,7 +9,7 @@
 
 #include "support/table_fixture.h"
 #include "tables/bytes.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 namespace {

@@ -1,4 +1,4 @@
-#include "tables/toolkit/source_format.h"
+#include "toolkit/source_format.h"
 
 #include <fmt/format.h>
 

@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "tables/bytes.h"
-#include "tables/toolkit/source_format.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/source_format.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 

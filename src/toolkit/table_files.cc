@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 

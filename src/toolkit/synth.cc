@@ -17,9 +17,9 @@
 #include <array>
 #include <set>
 
-#include "tables/toolkit/source_format.h"
-#include "tables/toolkit/toolkit.h"
-#include "tables/toolkit/split_mix.h"
+#include "toolkit/source_format.h"
+#include "toolkit/toolkit.h"
+#include "toolkit/split_mix.h"
 
 namespace tallow {
 

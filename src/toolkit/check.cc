@@ -8,8 +8,8 @@
 #include <map>
 
 #include "tables/text_lines.h"
-#include "tables/toolkit/source_format.h"
-#include "tables/toolkit/toolkit.h"
+#include "toolkit/source_format.h"
+#include "toolkit/toolkit.h"
 
 namespace tallow {
 

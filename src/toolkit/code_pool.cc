@@ -1,4 +1,4 @@
-#include "tables/toolkit/code_pool.h"
+#include "toolkit/code_pool.h"
 
 #include <cstddef>
 #include <cstring>
