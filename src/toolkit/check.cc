@@ -1,41 +1,79 @@
-// Findings on a table set: what the loader rejects (errors), what dump and
-// build would not reproduce (errors), and what the loader accepts although
-// marks, rows or lines are lost or can never be reached (warnings).
+// Findings on a table set, sorted by what the grouper does with the data:
+// errors where a search goes wrong or a record is read that should not be,
+// warnings for data no search ever reaches, and nothing for the padding and
+// the other layouts the files hold by design. Every rule below follows the
+// search that reads the table, so a finding is only made where that search
+// actually behaves differently from what the data says.
 #include <fmt/format.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
+#include <tuple>
 
+#include "tables/identity.h"
 #include "tables/text_lines.h"
 #include "toolkit/source_format.h"
 #include "toolkit/toolkit.h"
 
 namespace tallow {
 
+const FindingGroup* CheckReport::Find(std::string_view file, std::string_view kind) const {
+  for (const FindingGroup& g : groups) {
+    if (g.file == file && g.kind == kind) return &g;
+  }
+  return nullptr;
+}
+
 namespace toolkit {
 namespace {
 
+using Severity = Finding::Severity;
+
 class Findings {
  public:
-  Findings(int cap, CheckReport* report) : cap_(cap), report_(report) {}
+  Findings(int examples, CheckReport* report) : examples_(examples), report_(report) {}
 
-  void Error(std::string_view file, std::string message) {
+  void Error(std::string_view file, const char* kind, const char* what, std::string example) {
     ++report_->errors;
-    Add(Finding::Severity::kError, file, std::move(message));
+    Add(Severity::kError, file, kind, what, std::move(example));
   }
-  void Warning(std::string_view file, std::string message) {
+  void Warning(std::string_view file, const char* kind, const char* what, std::string example) {
     ++report_->warnings;
-    Add(Finding::Severity::kWarning, file, std::move(message));
+    Add(Severity::kWarning, file, kind, what, std::move(example));
+  }
+
+  // Errors first; within a severity, the order in which the kinds were met.
+  void Finish() {
+    std::stable_sort(report_->groups.begin(), report_->groups.end(),
+                     [](const FindingGroup& a, const FindingGroup& b) {
+                       return a.severity == Severity::kError && b.severity != Severity::kError;
+                     });
   }
 
  private:
-  void Add(Finding::Severity severity, std::string_view file, std::string message) {
-    if (static_cast<int>(report_->findings.size()) >= cap_) return;
-    report_->findings.push_back(Finding{severity, std::string(file), std::string(file) + message});
+  void Add(Severity severity, std::string_view file, const char* kind, const char* what,
+           std::string example) {
+    const auto key = std::make_tuple(severity, std::string(file), std::string(kind));
+    auto it = index_.find(key);
+    if (it == index_.end()) {
+      it = index_.emplace(key, report_->groups.size()).first;
+      FindingGroup g;
+      g.severity = severity;
+      g.file = std::string(file);
+      g.kind = kind;
+      g.what = what;
+      report_->groups.push_back(std::move(g));
+    }
+    FindingGroup& g = report_->groups[it->second];
+    ++g.count;
+    if (static_cast<int>(g.examples.size()) < examples_) g.examples.push_back(std::move(example));
   }
-  int cap_;
+
+  int examples_;
   CheckReport* report_;
+  std::map<std::tuple<Severity, std::string, std::string>, std::size_t> index_;
 };
 
 std::string Trimmed(const char* code, std::size_t n = 5) {
@@ -44,116 +82,145 @@ std::string Trimmed(const char* code, std::size_t n = 5) {
   return s;
 }
 
+std::string CodeOf(int category, int tail) { return Trimmed(CodeText(category, tail).c_str()); }
+
 // Line limit of the loader's bounded reader (the line feed included).
 std::size_t ReaderLimit(TableKind kind) { return static_cast<std::size_t>(MaxLineLength(kind)) + 1; }
 
-// ---------------------------------------------------------------------------
-// Per file: bytes the loader never reads, lines it splits, and whether the
-// dumped source builds the same bytes again.
+constexpr const char* kRefinedCcNames[kEditionCount] = {"RDRGCC8", "RDRGCC9", "RDRGCC0",
+                                                        "RDRGCC1"};
+constexpr const char* kNeonateNames[kEditionCount] = {"RDRGNEO8", "RDRGNEO9", "RDRGNEO0",
+                                                      "RDRGNEO1"};
+constexpr const char* kDiagnosisNames[kEditionCount] = {"DXTAB8", "DXTAB9", "DXTAB0", "DXTAB1"};
+constexpr char kEditionDigits[kEditionCount] = {'8', '9', '0', '1'};
 
-void CheckFileForm(const TableInfo& t, const std::string& bytes, Findings* f) {
-  bool reported = false;
+// ---------------------------------------------------------------------------
+// Per file: lines the bounded reader splits (an error: the rest of the line
+// is read as the next record), bytes and lines past those read (by design:
+// a note), and whether the dumped source builds the same bytes (a note on
+// the toolkit, not a fault of the set).
+
+void CheckFileForm(const TableInfo& t, const std::string& bytes, Findings* f,
+                   std::vector<std::string>* notes) {
+  bool surplus = false;
   if (!IsTextTable(t.kind)) {
     const std::size_t size = BinarySize(t);
     if (bytes.size() < size) return;  // the load reports it
     if (bytes.size() > size) {
-      f->Error(t.name, fmt::format(": {} bytes past the fixed size of {} are never read; its "
-                                   "source does not keep them",
+      notes->push_back(fmt::format("{}: {} bytes past the fixed size of {} are never read", t.name,
                                    bytes.size() - size, size));
-      reported = true;
+      surplus = true;
     }
   } else {
     TextLineReader reader(bytes, ReaderLimit(t.kind));
     TextLine line;
     int count = 0;
-    int longLines = 0;
+    const int fixed = FixedLines(t);
+    bool split = false;
     while (reader.Next(&line)) {
       ++count;
-      if (!line.endedByLineFeed && !line.lastWithoutLineFeed) {
-        if (++longLines == 1) {
-          f->Error(t.name, fmt::format(" line {}: longer than {} characters; the rest is read as "
-                                       "the next line",
-                                       count, MaxLineLength(t.kind)));
-        }
-        reported = true;
+      if (fixed >= 0 && count > fixed) continue;  // never read
+      if (!line.endedByLineFeed && !line.lastWithoutLineFeed && !split) {
+        split = true;
+        f->Error(t.name, "long-line", "a line longer than the reader takes; its rest is read as "
+                                      "the next line",
+                 fmt::format("{} line {}: longer than {} characters", t.name, count,
+                             MaxLineLength(t.kind)));
       }
     }
-    const int fixed = FixedLines(t);
-    if (fixed >= 0 && count > fixed) {
-      f->Error(t.name, fmt::format(": {} lines; those after line {} are never read and its source "
-                                   "does not keep them",
-                                   count, fixed));
-      reported = true;
-    }
+    if (split) return;
     if (fixed >= 0 && count < fixed) return;  // the load reports it
+    if (fixed >= 0 && count > fixed) {
+      notes->push_back(fmt::format("{}: {} lines; those after line {} are never read", t.name,
+                                   count, fixed));
+      surplus = true;
+    }
   }
-  if (reported) return;
+  if (surplus) return;  // a source keeps only what is read
   Result<std::string> source = DumpTableFile(t.name, bytes);
   if (!source.ok()) return;
   Result<std::string> rebuilt = BuildTableFile(t.name, *source);
   if (!rebuilt.ok()) {
-    f->Error(t.name, fmt::format(": its dumped source does not build: {}", rebuilt.message()));
-    return;
-  }
-  if (*rebuilt != bytes) {
+    notes->push_back(fmt::format("{}: its dumped source does not build: {}", t.name,
+                                 rebuilt.message()));
+  } else if (*rebuilt != bytes) {
     const auto diff = std::mismatch(rebuilt->begin(), rebuilt->end(), bytes.begin(), bytes.end());
-    f->Error(t.name, fmt::format(": a layout its source cannot express (dump and build differ "
-                                 "from byte {})",
-                                 diff.first - rebuilt->begin()));
+    notes->push_back(fmt::format("{}: dump and build do not give back the same bytes (from byte "
+                                 "{}); keep the file, not its source",
+                                 t.name, diff.first - rebuilt->begin()));
   }
 }
 
 // ---------------------------------------------------------------------------
-// Category-indexed tables of editions 8 and 9: tails must ascend within a
-// category, because the search stops at the first tail that is not below the
-// code's. Two equal tails make a male/female pair in a diagnosis table; the
-// procedure search has no such pair and only ever returns the first entry.
+// Category-indexed tables. Editions 8 and 9 scan a category's tails in order
+// and stop at the first that is not below the code's: an entry after a
+// larger tail is never found (an error: the search relies on the order).
+// Editions 0 and 1 take the first equal tail. In both, the entry after the
+// found one serves female cases when its tail is the same (diagnoses only);
+// any further entry of the code is never returned (a warning).
 
 template <typename Table>
-void CheckTailOrder(std::string_view file, const Table& table, int entriesFound, Findings* f) {
+void CheckEntries(std::string_view file, const Table& table, bool ordered, bool femalePair,
+                  Findings* f) {
   for (int c = 0; c < kCategorySlots; ++c) {
     const int start = table.categoryStart[static_cast<std::size_t>(c)];
     const int end = start + table.categoryCount[static_cast<std::size_t>(c)];
-    int same = 1;
-    for (int e = start + 1; e < end; ++e) {
-      const int prev = table.entryTail[static_cast<std::size_t>(e - 1)];
+    int largest = -1;
+    std::array<bool, 256> seen{};
+    bool previousFound = false;
+    for (int e = start; e < end; ++e) {
       const int tail = table.entryTail[static_cast<std::size_t>(e)];
-      same = tail == prev ? same + 1 : 1;
-      if (tail < prev) {
-        f->Warning(file, fmt::format(" entry {} ({}): stands after {}; the search stops before "
-                                     "it and never finds it",
-                                     e, Trimmed(CodeText(c, tail).c_str()),
-                                     Trimmed(CodeText(c, prev).c_str())));
-        break;
+      const bool found = ordered ? tail > largest : !seen[static_cast<std::size_t>(tail)];
+      const bool pair = femalePair && e > start && previousFound &&
+                        table.entryTail[static_cast<std::size_t>(e - 1)] == tail;
+      if (!found && !pair) {
+        const std::string code = CodeOf(c, tail);
+        if (ordered && tail < largest) {
+          f->Error(file, "tail-order", "an entry after a larger tail of its category; the ordered "
+                                       "search stops before it and never finds its code",
+                   fmt::format("{} entry {} ({}): stands after {}", file, e, code,
+                               CodeOf(c, largest)));
+        } else {
+          f->Warning(file, "repeated-entry",
+                     femalePair ? "a further entry of a code beyond the male/female pair; never "
+                                  "returned"
+                                : "a second entry of a code; only the first is ever returned",
+                     fmt::format("{} entry {} ({})", file, e, code));
+        }
       }
-      if (same > entriesFound) {
-        f->Warning(file, fmt::format(" entry {} ({}): {}", e, Trimmed(CodeText(c, tail).c_str()),
-                                     entriesFound == 2
-                                         ? "a third entry of the code; only the first two are "
-                                           "ever found"
-                                         : "a second entry of the code; only the first is ever "
-                                           "found"));
-        break;
-      }
+      previousFound = found;
+      largest = std::max(largest, tail);
+      seen[static_cast<std::size_t>(tail)] = true;
     }
   }
 }
 
 // ---------------------------------------------------------------------------
 // SGTAB0: the search takes the first row of a code and walks that run of
-// rows only, taking the first row whose span holds the date.
-
-bool ZeroRow(const DatedProcedureTable& t, std::size_t i) {
-  const auto& cls = t.classes[i].bytes;
-  return t.codes[i] == RowCode{} && t.validFrom[i] == 0 && t.validTo[i] == 0 &&
-         std::all_of(cls.begin(), cls.end(), [](uint8_t b) { return b == 0; });
-}
+// rows only, taking the first row whose span holds the date. Blank codes are
+// never looked up, so rows of a blank, zero or all-NUL code are padding.
 
 // The five characters as the search compares them: up to the first NUL.
 RowCode SearchKey(const RowCode& code) {
   RowCode key{};
   for (std::size_t k = 0; k < key.size() && code[k] != '\0'; ++k) key[k] = code[k];
   return key;
+}
+
+bool PaddingCode(const RowCode& code) {
+  const bool blankOrNul =
+      std::all_of(code.begin(), code.end(), [](char c) { return c == ' ' || c == '\0'; });
+  return blankOrNul || std::memcmp(code.data(), "00000", 5) == 0;
+}
+
+// The date numbers a case of editions 0 and 1 can give: its eight characters
+// through ParseDigits are -1 (a non-digit) or, the text lying at or above
+// "20020101", a number of 1 or more.
+constexpr int64_t kLastDate = 99999999;
+bool SpanHoldsADate(int64_t from, int64_t to) {
+  if (from > to) return false;
+  if (from <= -1 && to >= -1) return true;
+  return to >= 1 && from <= kLastDate;
 }
 
 // Whether [from, to] lies inside the union of the spans.
@@ -176,27 +243,30 @@ void CheckDatedRows(const DatedProcedureTable& t, Findings* f) {
     std::size_t end = i + 1;
     const RowCode key = SearchKey(t.codes[i]);
     while (end < rows && SearchKey(t.codes[end]) == key) ++end;
-    const std::string code = Trimmed(t.codes[i].data());
-    bool inert = true;
-    for (std::size_t k = i; k < end; ++k) inert = inert && ZeroRow(t, k);
-    if (!inert) {
+    if (!PaddingCode(t.codes[i])) {
+      const std::string code = Trimmed(t.codes[i].data());
       const auto [it, first] = firstRun.emplace(key, i);
       if (!first) {
-        f->Warning("SGTAB0", fmt::format(" rows {}-{} ({}): the code's rows begin at row {}; "
-                                         "the search never reaches these",
-                                         i + 1, end, code, it->second + 1));
+        f->Warning("SGTAB0", "dated-later-run",
+                   "rows of a code after rows of other codes; the search takes the code's first "
+                   "rows and never reaches these",
+                   fmt::format("SGTAB0 rows {}-{} ({}): the code's rows begin at row {}", i + 1,
+                               end, code, it->second + 1));
       } else {
         std::vector<std::pair<int64_t, int64_t>> spans;
         for (std::size_t k = i; k < end; ++k) {
           const int64_t from = t.validFrom[k];
           const int64_t to = t.validTo[k];
-          if (from > to) {
-            f->Warning("SGTAB0", fmt::format(" row {} ({}): span {}..{} holds no date", k + 1,
-                                             code, from, to));
-          } else if (Covered(spans, from, to)) {
-            f->Warning("SGTAB0", fmt::format(" row {} ({}): span {}..{} lies inside the spans of "
-                                             "earlier rows of the code; never used",
-                                             k + 1, code, from, to));
+          if (!SpanHoldsADate(from, to)) {
+            f->Warning("SGTAB0", "dated-no-date", "a row whose span holds no case date",
+                       fmt::format("SGTAB0 row {} ({}): span {}..{}", k + 1, code, from, to));
+            continue;
+          }
+          if (Covered(spans, from, to)) {
+            f->Warning("SGTAB0", "dated-covered",
+                       "a row whose span lies inside the spans of the code's earlier rows; "
+                       "never used",
+                       fmt::format("SGTAB0 row {} ({}): span {}..{}", k + 1, code, from, to));
           }
           spans.emplace_back(from, to);
         }
@@ -207,72 +277,174 @@ void CheckDatedRows(const DatedProcedureTable& t, Findings* f) {
 }
 
 // ---------------------------------------------------------------------------
-// CC exclusion tables: the bisection needs ascending keys and the list walk
-// items in ascending order of their values (a range may reach over the items
-// after it; the walk stops only at an item whose value lies above the number).
+// CC exclusion tables. The row search is a bisection over the keys; a row
+// with a list whose keys the bisection does not lead to (keys out of order,
+// overlapping ranges with other lists) is searched wrongly. Rows with empty
+// lists exclude nothing, so their keys do not matter: that is where the
+// padding rows stand.
 
-void CheckCcTable(std::string_view file, const CcExclusionTable& t, Findings* f) {
-  std::size_t used = t.keyFirst.size();
-  while (used > 0 && t.keyFirst[used - 1] == kPaddingCcKey && t.listLength[used - 1] == 0 &&
-         t.keyLast[used - 1] == kPaddingCcKey) {
-    --used;
+bool SameList(const CcExclusionTable& t, std::size_t a, std::size_t b) {
+  if (t.listLength[a] != t.listLength[b]) return false;
+  auto pa = static_cast<std::size_t>(t.listOffset[a]);
+  auto pb = static_cast<std::size_t>(t.listOffset[b]);
+  for (int k = 0; k < t.listLength[a]; ++k) {
+    const std::size_t na = (t.listArea[pa] & 0x80) ? 3 : 2;
+    const std::size_t nb = (t.listArea[pb] & 0x80) ? 3 : 2;
+    if (na != nb || std::memcmp(&t.listArea[pa], &t.listArea[pb], na) != 0) return false;
+    pa += na;
+    pb += nb;
   }
-  for (std::size_t i = 1; i < used; ++i) {
-    if (t.keyFirst[i] <= t.keyLast[i - 1]) {
-      f->Warning(file, fmt::format(" row {}: key {} does not lie above row {} (key {}); the "
-                                   "search may miss rows",
-                                   i + 1, t.keyFirst[i], i, t.keyLast[i - 1]));
+  return true;
+}
+
+void CheckCcRows(std::string_view file, const CcExclusionTable& t, Findings* f) {
+  for (std::size_t i = 0; i < t.keyFirst.size(); ++i) {
+    if (t.listLength[i] == 0) continue;
+    const int first = t.keyFirst[i];
+    int last = first;
+    if (t.rangeKeyed) {
+      const int span = static_cast<uint16_t>(t.keyLast[i] - t.keyFirst[i]) & 0xFF;
+      last = first + span;
+      if (last > 32767) {
+        f->Error(file, "cc-range-wrap",
+                 "a key range that passes 32767; its last key wraps below its first, so the "
+                 "search never finds the row",
+                 fmt::format("{} row {}: keys {}..{}", file, i + 1, first, last));
+        continue;
+      }
+    }
+    for (int key = first; key <= last; ++key) {
+      const int row = FindCcRow(t, key);
+      if (row == static_cast<int>(i) || (row >= 0 && SameList(t, static_cast<std::size_t>(row), i))) {
+        continue;
+      }
+      f->Error(file, "cc-key-search",
+               "a row with a list that the bisection over the keys does not find (keys out of "
+               "order or overlapping)",
+               row < 0 ? fmt::format("{} row {}: key {} is not found", file, i + 1, key)
+                       : fmt::format("{} row {}: key {} leads to row {}", file, i + 1, key,
+                                     row + 1));
       break;
     }
   }
+}
+
+// The list walk stops at the first item whose value lies above the number;
+// the values an item covers below an earlier, larger value are never
+// reached (a range may reach over the items after it; that loses nothing).
+void CheckCcLists(std::string_view file, const CcExclusionTable& t, Findings* f) {
   for (std::size_t i = 0; i < t.keyFirst.size(); ++i) {
     auto p = static_cast<std::size_t>(std::max<int>(t.listOffset[i], 0));
-    int previous = 0;
+    int largest = -1;
     for (int k = 0; k < t.listLength[i]; ++k) {
       const int value = ((t.listArea[p] & 0x7F) << 8) | t.listArea[p + 1];
+      const int length = (t.listArea[p] & 0x80) ? t.listArea[p + 2] : 0;
       p += (t.listArea[p] & 0x80) ? 3 : 2;
-      if (value < previous) {
-        f->Warning(file, fmt::format(" row {}: list item {} does not lie above the item before; "
-                                     "the walk stops early and misses it",
-                                     i + 1, value));
+      const int top = std::min(value + length, largest - 1);
+      for (int x = value; x <= top; ++x) {
+        if (InExclusionList(t, static_cast<int>(i), x)) continue;
+        f->Error(file, "cc-list-order",
+                 "a list item after a larger one; the walk stops before it and the number is "
+                 "never excluded",
+                 fmt::format("{} row {} (key {}): item {}, {} is never found", file, i + 1,
+                             t.keyFirst[i], k + 1, x));
+        k = t.listLength[i];  // one finding a row
         break;
       }
-      previous = value;
+      largest = std::max(largest, value);
     }
   }
 }
 
 // ---------------------------------------------------------------------------
-// RDRGCC: sorted by code, at most two lines a code (the bisection lands on
-// one line and steps back at most one).
+// RDRGCC: the lookup bisects the sorted lines for the case's working code,
+// steps back one line when the line before has the same code, and scans
+// forward while the code stays the same. Only codes the edition's diagnosis
+// table holds are ever searched (a code without an entry is not), so lines
+// of other codes, the "ZZZZZ" padding among them, are never read.
 
-bool PaddingRow(const RefinedCcRow& row) {
-  return std::memcmp(row.code.data(), "ZZZZZ", 5) == 0 && row.sexCondition == 0 &&
-         row.statusCondition == 0 && row.ccDrg == 0 && row.levelRow == 0;
+int Bisect(const RefinedCcTable& t, uint64_t key) {
+  const int n = static_cast<int>(t.rows.size());
+  int lo = -1;
+  int hi = n;
+  int step = (n + 1) / 2;
+  while (step > 0) {
+    const int mid = lo + step;
+    if (mid >= n) {
+      hi = mid;
+    } else {
+      const uint64_t at = PackCode(t.rows[static_cast<std::size_t>(mid)].code.data());
+      if (key < at) {
+        hi = mid;
+      } else if (key > at) {
+        lo = mid;
+      } else {
+        return mid;
+      }
+    }
+    step = (hi - lo) / 2;
+  }
+  return -1;
 }
 
-void CheckRefinedCc(std::string_view file, const RefinedCcTable& t, Findings* f) {
-  std::size_t used = t.rows.size();
-  while (used > 0 && PaddingRow(t.rows[used - 1])) --used;
-  int same = 1;
-  for (std::size_t i = 1; i < used; ++i) {
-    const int order = std::memcmp(t.rows[i].code.data(), t.rows[i - 1].code.data(), 5);
-    const std::string code = Trimmed(t.rows[i].code.data());
-    same = order == 0 ? same + 1 : 1;
-    if (order < 0) {
-      f->Warning(file, fmt::format(" line {} ({}): sorts before line {} ({}); the search may "
-                                   "miss it",
-                                   i + 1, code, i, Trimmed(t.rows[i - 1].code.data())));
-    } else if (same == 3) {
-      f->Warning(file, fmt::format(" line {} ({}): a third line of the code; the search reaches "
-                                   "at most two",
-                                   i + 1, code));
+bool HasCode(const DiagnosisTable& dx, const char* code) {
+  DecodedCode d;
+  if (!DecodeCode(code, true, &d)) return false;
+  const int start = dx.categoryStart[static_cast<std::size_t>(d.category)];
+  const int end = start + dx.categoryCount[static_cast<std::size_t>(d.category)];
+  for (int e = start; e < end; ++e) {
+    if (dx.entryTail[static_cast<std::size_t>(e)] == d.tail) return true;
+  }
+  return false;
+}
+
+bool PaddingRefinedCc(const RefinedCcRow& row) {
+  DecodedCode d;
+  return !DecodeCode(row.code.data(), true, &d);
+}
+
+void CheckRefinedCc(std::string_view file, const RefinedCcTable& t, const DiagnosisTable& dx,
+                    const char* dxName, Findings* f) {
+  std::map<uint64_t, std::vector<std::size_t>> lines;
+  for (std::size_t i = 0; i < t.rows.size(); ++i) {
+    if (PaddingRefinedCc(t.rows[i])) continue;
+    lines[PackCode(t.rows[i].code.data())].push_back(i);
+  }
+  for (const auto& [key, at] : lines) {
+    const std::string code = Trimmed(t.rows[at.front()].code.data());
+    if (!HasCode(dx, t.rows[at.front()].code.data())) {
+      f->Warning(file, "refined-cc-no-entry",
+                 "lines of a code the edition's diagnosis table lacks; never searched",
+                 fmt::format("{} line {} ({}): not in {}", file, at.front() + 1, code, dxName));
+      continue;
+    }
+    const int hit = Bisect(t, key);
+    if (hit < 0) {
+      f->Error(file, "refined-cc-search",
+               "lines the bisection does not find (the lines are not in order of their codes)",
+               fmt::format("{} line {} ({}): the search for the code does not find it", file,
+                           at.front() + 1, code));
+      continue;
+    }
+    auto first = static_cast<std::size_t>(hit);
+    if (first > 0 && PackCode(t.rows[first - 1].code.data()) == key) --first;
+    std::size_t last = first;
+    while (last + 1 < t.rows.size() && PackCode(t.rows[last + 1].code.data()) == key) ++last;
+    for (std::size_t i : at) {
+      if (i >= first && i <= last) continue;
+      f->Warning(file, "refined-cc-unreached",
+                 "a line of a code that the search does not reach (it reaches the line it lands "
+                 "on, one line before it and the lines after)",
+                 fmt::format("{} line {} ({}): the search reads lines {}-{}", file, i + 1, code,
+                             first + 1, last + 1));
     }
   }
 }
 
 // ---------------------------------------------------------------------------
-// RDRGNEO: replays the merge to find the lines whose marks are lost.
+// RDRGNEO: replays the merge to find the lines whose marks are lost. Lines
+// after the one that settles the table's last entry are never read; so are
+// blank lines there.
 
 struct NeonateLineInfo {
   int category = -1;
@@ -337,18 +509,21 @@ void CheckNeonate(const TableInfo& t, const std::string& bytes, const DiagnosisT
     const bool read = i < next;
     if (!isCode) {
       if (read) {
-        f->Warning(t.name, fmt::format(" line {} ({}): not a diagnosis code; passed over", i + 1,
-                                       Quote(l.text)));
+        f->Warning(t.name, "neonate-not-a-code", "a line that is not a diagnosis code; passed over",
+                   fmt::format("{} line {} ({})", t.name, i + 1, Quote(l.text)));
       }
       continue;
     }
     const std::string codeText = Trimmed(code);
-    std::string why;
     const auto dup = firstMatch.find({decoded.category, decoded.tail});
     if (l.unterminated) {
-      why = "no line feed ends the last line";
+      f->Warning(t.name, "neonate-unterminated",
+                 "a last line that no line feed ends; the merge takes it as the end",
+                 fmt::format("{} line {} ({})", t.name, i + 1, codeText));
     } else if (dup != firstMatch.end()) {
-      why = fmt::format("the code's mark comes from line {}", dup->second + 1);
+      f->Warning(t.name, "neonate-repeated", "a second line of a code; its mark is lost",
+                 fmt::format("{} line {} ({}): the code's mark comes from line {}", t.name, i + 1,
+                             codeText, dup->second + 1));
     } else {
       bool present = false;
       const int start = dx.categoryStart[static_cast<std::size_t>(decoded.category)];
@@ -356,16 +531,23 @@ void CheckNeonate(const TableInfo& t, const std::string& bytes, const DiagnosisT
       for (int e = start; e < end; ++e) {
         present = present || dx.entryTail[static_cast<std::size_t>(e)] == decoded.tail;
       }
-      why = present ? "the line stands out of the diagnosis table's order"
-                    : fmt::format("the code is not in DXTAB{}", t.name.back());
+      if (present) {
+        f->Warning(t.name, "neonate-order",
+                   "a line out of the diagnosis table's order; the merge passes over it and its "
+                   "mark is lost",
+                   fmt::format("{} line {} ({})", t.name, i + 1, codeText));
+      } else {
+        f->Warning(t.name, "neonate-no-entry", "a line of a code the diagnosis table lacks",
+                   fmt::format("{} line {} ({}): not in DXTAB{}", t.name, i + 1, codeText,
+                               t.name.back()));
+      }
     }
-    f->Warning(t.name, fmt::format(" line {} ({}): its mark is lost: {}", i + 1, codeText, why));
   }
 }
 
 // ---------------------------------------------------------------------------
-// RDRGDRG: a later line of a DRG value overwrites an earlier one; the lines
-// that repeat the last line to fill the table are padding.
+// RDRGDRG: a later line of a DRG value overwrites an earlier one. Repeating
+// a line unchanged (the padding that fills 485 lines) loses nothing.
 
 void CheckRefinedDrgLines(const std::string& bytes, Findings* f) {
   TextLineReader reader(bytes, ReaderLimit(TableKind::kRefinedDrg));
@@ -374,81 +556,91 @@ void CheckRefinedDrgLines(const std::string& bytes, Findings* f) {
   while (static_cast<int>(lines.size()) < kRefinedDrgLines && reader.Next(&line)) {
     lines.emplace_back(line.text);
   }
-  std::size_t used = lines.size();
-  while (used > 1 && lines[used - 1] == lines[used - 2]) --used;
-  std::map<int, std::size_t> first;
-  for (std::size_t i = 0; i < used; ++i) {
+  std::map<int, std::size_t> last;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
     char field[4];
     CopyColumns(lines[i], 1, 4, field);
     const int drg = ParseDigits(field, 4);
-    const auto [it, fresh] = first.emplace(drg, i);
-    if (!fresh) {
-      f->Warning("RDRGDRG", fmt::format(" line {}: DRG {} again (line {}){}", i + 1, drg,
-                                        it->second + 1,
-                                        lines[i] == lines[it->second]
-                                            ? ", the same line"
-                                            : fmt::format("; line {} is overwritten",
-                                                          it->second + 1)));
+    const auto it = last.find(drg);
+    if (it != last.end() && lines[it->second] != lines[i]) {
+      f->Warning("RDRGDRG", "refined-drg-overwritten",
+                 "a line that a later line of the same DRG value overwrites",
+                 fmt::format("RDRGDRG line {}: DRG {} again on line {}", it->second + 1, drg,
+                             i + 1));
     }
+    last[drg] = i;
   }
 }
 
-// DRG values the rules yield that no RDRGDRG line names.
+// DRG values the rules yield that no RDRGDRG line names: such a case is
+// finalised without a level column.
 void CheckRuleDrgs(const TableSet& set, Findings* f) {
   static constexpr const char* kNames[2] = {"DGTAB", "DGTAB0"};
   for (std::size_t t = 0; t < 2; ++t) {
-    std::map<int, bool> seen;
+    std::set<int> seen;
     const DrgRuleTable& table = set.drgRules[t];
     for (int m = 1; m <= kMdcSlots; ++m) {
       const std::span<const DrgRule> rules = table.RulesOf(m);
       for (std::size_t k = 0; k < rules.size(); ++k) {
         const int value = DrgValueOf(rules[k]);
-        if (!seen.emplace(value, true).second) continue;
+        if (!seen.insert(value).second) continue;
         const int number = table.mdcRuleStart[static_cast<std::size_t>(m - 1)] + static_cast<int>(k);
-        if (value < 1 || value > kRefinedDrgSlots) {
-          f->Warning(kNames[t], fmt::format(" rule {} (MDC {}): DRG value {} outside 1..{}", number,
-                                            m, value, kRefinedDrgSlots));
-        } else if (!set.refinedDrg.slots[static_cast<std::size_t>(value - 1)].filled) {
-          f->Warning(kNames[t], fmt::format(" rule {} (MDC {}): DRG {} has no RDRGDRG line", number,
-                                            m, value));
+        if (value < 1 || value > kRefinedDrgSlots ||
+            !set.refinedDrg.slots[static_cast<std::size_t>(value - 1)].filled) {
+          f->Warning(kNames[t], "rule-drg-unrefined",
+                     "a DRG value a rule yields that no RDRGDRG line names",
+                     fmt::format("{} rule {} (MDC {}): DRG {}", kNames[t], number, m, value));
         }
       }
     }
   }
 }
 
-// Level matrix lines shorter than the columns the refined tables use.
-void CheckLevelLines(const TableSet& set, Findings* f) {
-  int maxColumn = -1;
-  int maxDrg = 0;
-  for (std::size_t s = 0; s < set.refinedDrg.slots.size(); ++s) {
-    const RefinedDrgSlot& slot = set.refinedDrg.slots[s];
-    if (slot.filled && slot.levelColumn > maxColumn) {
-      maxColumn = slot.levelColumn;
-      maxDrg = static_cast<int>(s) + 1;
+// ---------------------------------------------------------------------------
+// Counts per edition.
+
+template <typename Table>
+int DistinctCodes(const Table& table) {
+  int codes = 0;
+  for (int c = 0; c < kCategorySlots; ++c) {
+    const int start = table.categoryStart[static_cast<std::size_t>(c)];
+    const int end = start + table.categoryCount[static_cast<std::size_t>(c)];
+    std::array<bool, 256> seen{};
+    for (int e = start; e < end; ++e) {
+      const auto tail = static_cast<std::size_t>(table.entryTail[static_cast<std::size_t>(e)]);
+      if (!seen[tail]) ++codes;
+      seen[tail] = true;
     }
   }
-  if (maxColumn < 0) return;
-  std::array<bool, kLevelRows> usedRow{};
-  std::array<std::string, kLevelRows> usedBy{};
-  static constexpr const char* kNames[kEditionCount] = {"RDRGCC8", "RDRGCC9", "RDRGCC0", "RDRGCC1"};
-  for (int e = kEditionCount - 1; e >= 0; --e) {
-    const auto& rows = set.refinedCc[static_cast<std::size_t>(e)].rows;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      if (PaddingRow(rows[i])) continue;
-      const auto r = static_cast<std::size_t>(rows[i].levelRow);
-      usedRow[r] = true;
-      usedBy[r] = fmt::format("{} line {}", kNames[e], i + 1);
-    }
+  return codes;
+}
+
+void CountEditions(const TableSet& set, CheckReport* report) {
+  std::set<RowCode> dated;
+  for (const RowCode& code : set.datedProcedure.codes) {
+    if (!PaddingCode(code)) dated.insert(SearchKey(code));
   }
-  for (std::size_t r = 0; r < kLevelRows; ++r) {
-    const int length = set.levelMatrix.lineLength[r];
-    if (usedRow[r] && length < maxColumn + 1) {
-      f->Warning("RDRGCL", fmt::format(" line {}: {} characters, but DRG {} uses column {} and {} "
-                                       "uses this row; the missing levels read as '0'",
-                                       r + 1, length, maxDrg, maxColumn + 1, usedBy[r]));
+  for (int e = 0; e < kEditionCount; ++e) {
+    const auto at = static_cast<std::size_t>(e);
+    const bool early = e < 2;
+    EditionCounts c;
+    c.edition = kEditionDigits[e];
+    const DiagnosisTable& dx = set.diagnosis[at];
+    c.diagnosisCodes = DistinctCodes(dx);
+    for (int cat = 0; cat < kCategorySlots; ++cat) {
+      const int start = dx.categoryStart[static_cast<std::size_t>(cat)];
+      const int end = start + dx.categoryCount[static_cast<std::size_t>(cat)];
+      for (int i = start; i < end; ++i) c.neonateMarks += dx.neonateMark[static_cast<std::size_t>(i)] != '0';
     }
+    c.procedureCodes = early ? DistinctCodes(set.procedure[at]) : static_cast<int>(dated.size());
+    const DrgRuleTable& rules = set.drgRules[early ? 0 : 1];
+    for (int m = 1; m <= kMdcSlots; ++m) c.rules += static_cast<int>(rules.RulesOf(m).size());
+    const CcExclusionTable& cc = CcExclusionTableOf(set, static_cast<Edition>(e));
+    for (uint8_t n : cc.listLength) c.ccLists += n != 0;
+    for (const RefinedCcRow& row : set.refinedCc[at].rows) c.refinedCcLines += !PaddingRefinedCc(row);
+    report->editions.push_back(c);
   }
+  for (const RefinedDrgSlot& slot : set.refinedDrg.slots) report->refinedDrgSlots += slot.filled;
 }
 
 // The table a loader message is about: the longest table name that begins it.
@@ -471,40 +663,43 @@ std::string FileOfMessage(const std::string& message) {
 }  // namespace
 }  // namespace toolkit
 
-CheckReport CheckTableImages(const TableImages& images, int findingCap) {
+CheckReport CheckTableImages(const TableImages& images, int examples) {
   using namespace toolkit;
   CheckReport report;
-  Findings f(findingCap, &report);
+  report.digest = DigestOfImages(images);
+  Findings f(examples, &report);
   for (const char* name : kTableFiles) {
     const auto it = images.find(name);
-    if (it != images.end()) CheckFileForm(*FindTable(name), it->second, &f);
+    if (it != images.end()) CheckFileForm(*FindTable(name), it->second, &f, &report.notes);
   }
   Result<std::shared_ptr<const TableSet>> loaded = LoadTablesFromImages(images);
   if (!loaded.ok()) {
     const std::string file = FileOfMessage(loaded.message());
-    f.Error(file, loaded.message().substr(file.size()));  // the message names the file
+    f.Error(file, "load", "the loader rejects the set", loaded.message());
+    f.Finish();
     return report;
   }
+  report.loaded = true;
   const TableSet& set = **loaded;
-  CheckTailOrder("DXTAB8", set.diagnosis[0], 2, &f);
-  CheckTailOrder("DXTAB9", set.diagnosis[1], 2, &f);
-  CheckTailOrder("SGTAB8", set.procedure[0], 1, &f);
-  CheckTailOrder("SGTAB9", set.procedure[1], 1, &f);
+  for (std::size_t e = 0; e < kEditionCount; ++e) {
+    CheckEntries(kDiagnosisNames[e], set.diagnosis[e], e < 2, true, &f);
+  }
+  CheckEntries("SGTAB8", set.procedure[0], true, false, &f);
+  CheckEntries("SGTAB9", set.procedure[1], true, false, &f);
   CheckDatedRows(set.datedProcedure, &f);
   CheckRuleDrgs(set, &f);
-  static constexpr const char* kRefinedCc[kEditionCount] = {"RDRGCC8", "RDRGCC9", "RDRGCC0",
-                                                            "RDRGCC1"};
-  static constexpr const char* kNeonate[kEditionCount] = {"RDRGNEO8", "RDRGNEO9", "RDRGNEO0",
-                                                          "RDRGNEO1"};
   for (std::size_t e = 0; e < kEditionCount; ++e) {
-    CheckRefinedCc(kRefinedCc[e], set.refinedCc[e], &f);
-    CheckNeonate(*FindTable(kNeonate[e]), images.at(kNeonate[e]), set.diagnosis[e], &f);
+    CheckRefinedCc(kRefinedCcNames[e], set.refinedCc[e], set.diagnosis[e], kDiagnosisNames[e], &f);
+    CheckNeonate(*FindTable(kNeonateNames[e]), images.at(kNeonateNames[e]), set.diagnosis[e], &f);
   }
   CheckRefinedDrgLines(images.at("RDRGDRG"), &f);
-  CheckLevelLines(set, &f);
-  CheckCcTable("CCTAB", set.ccRange, &f);
-  CheckCcTable("CCTAB0", set.ccEntry[0], &f);
-  CheckCcTable("CCTAB1", set.ccEntry[1], &f);
+  const std::pair<const char*, const CcExclusionTable*> cc[3] = {
+      {"CCTAB0", &set.ccEntry[0]}, {"CCTAB1", &set.ccEntry[1]}, {"CCTAB", &set.ccRange}};
+  for (const auto& [name, table] : cc) {
+    CheckCcRows(name, *table, &f);
+    CheckCcLists(name, *table, &f);
+  }
+  CountEditions(set, &report);
 
   const std::pair<const char*, const CodeMapFile*> maps[2] = {
       {kCodeMapJan2001File, &set.codeMapJan2001}, {kCodeMap2001File, &set.codeMap2001}};
@@ -514,18 +709,25 @@ CheckReport CheckTableImages(const TableImages& images, int findingCap) {
             ? fmt::format("{}: present, {} procedure code conversions", name, map->pairs.size())
             : fmt::format("{}: absent; only the built-in conversion rows are used", name));
   }
+  f.Finish();
   return report;
 }
 
-CheckReport CheckTables(const std::string& directory, int findingCap) {
+CheckReport CheckTables(const std::string& directory, int examples) {
   Result<TableImages> images = ReadTableImages(directory.empty() ? "." : directory);
   if (!images.ok()) {
     CheckReport report;
     report.errors = 1;
-    report.findings.push_back(Finding{Finding::Severity::kError, "", images.message()});
+    FindingGroup g;
+    g.severity = Finding::Severity::kError;
+    g.kind = "load";
+    g.what = "the set cannot be read";
+    g.count = 1;
+    g.examples.push_back(images.message());
+    report.groups.push_back(std::move(g));
     return report;
   }
-  return CheckTableImages(*images, findingCap);
+  return CheckTableImages(*images, examples);
 }
 
 }  // namespace tallow
