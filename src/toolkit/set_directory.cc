@@ -33,18 +33,30 @@ bool IsKnown(const std::string& name) {
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-// Edits (insert, delete, replace) from a to b, letters compared without case.
+// Characters a slip of the eye or the keyboard puts for one another.
+bool Confusable(char a, char b) {
+  static constexpr const char* kPairs[] = {"O0", "I1", "L1", "S5", "B8", "Z2"};
+  for (const char* p : kPairs) {
+    if ((a == p[0] && b == p[1]) || (a == p[1] && b == p[0])) return true;
+  }
+  return false;
+}
+
+// Edits from a to b in half steps: an insertion, deletion or replacement
+// costs 2, replacing a character by one it is easily taken for costs 1, and
+// letters compare without case.
 std::size_t EditDistance(std::string_view a, std::string_view b) {
   std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = 2 * j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
     std::size_t diagonal = row[0];
-    row[0] = i;
+    row[0] = 2 * i;
     for (std::size_t j = 1; j <= b.size(); ++j) {
       const std::size_t above = row[j];
-      const bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) ==
-                        std::toupper(static_cast<unsigned char>(b[j - 1]));
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+      const char ca = static_cast<char>(std::toupper(static_cast<unsigned char>(a[i - 1])));
+      const char cb = static_cast<char>(std::toupper(static_cast<unsigned char>(b[j - 1])));
+      const std::size_t replace = ca == cb ? 0 : Confusable(ca, cb) ? 1 : 2;
+      row[j] = std::min({row[j] + 2, row[j - 1] + 2, diagonal + replace});
       diagonal = above;
     }
   }
@@ -87,7 +99,7 @@ Result<fs::path> MakeTemporaryBeside(const fs::path& target) {
 
 std::string ClosestTableName(std::string_view name) {
   std::string best;
-  std::size_t bestDistance = 3;  // more than two edits is no longer a slip
+  std::size_t bestDistance = 5;  // more than two edits is no longer a slip
   for (const std::string& known : KnownNames()) {
     const std::size_t d = EditDistance(name, known);
     if (d < bestDistance) {
@@ -173,6 +185,12 @@ Status ReplaceTableFiles(const std::string& directory,
     return Status::Error(fmt::format("{}: holds files ({}); give --force to replace the set in it",
                                      directory, some));
   }
+  for (const std::string& name : KnownNames()) {
+    const fs::path path = target / (name + suffix);
+    if (exists && fs::exists(path, ec) && !fs::is_regular_file(path, ec)) {
+      return Status::Error(fmt::format("{}: not a file; the set cannot be written", path.string()));
+    }
+  }
   if (!exists) {
     const fs::path parent = target.parent_path();
     if (!parent.empty()) {
@@ -202,21 +220,40 @@ Status ReplaceTableFiles(const std::string& directory,
     }
     return Status::Ok();
   }
-  // Renames within one file system replace each file at once.
-  for (const auto& [name, bytes] : files) {
-    fs::rename(*temporary / (name + suffix), target / (name + suffix), ec);
-    if (ec) {
-      discard();
-      return Status::Error(fmt::format("{}: cannot replace {}{}: {}", directory, name, suffix,
-                                       ec.message()));
-    }
+
+  // The old set's files move aside into a second directory, the new ones in;
+  // when a rename fails, everything moves back.
+  Result<fs::path> aside = MakeTemporaryBeside(target);
+  if (!aside.ok()) {
+    discard();
+    return aside.status();
   }
-  discard();
-  // Files of the old set that the new one does not have would join it.
+  std::vector<std::string> movedAside;
+  std::vector<std::string> movedIn;
+  const auto rollBack = [&](const std::string& why) {
+    std::error_code ignored;
+    for (const std::string& file : movedIn) fs::remove(target / file, ignored);
+    for (const std::string& file : movedAside) fs::rename(*aside / file, target / file, ignored);
+    fs::remove_all(*aside, ignored);
+    discard();
+    return Status::Error(why);
+  };
   for (const std::string& name : KnownNames()) {
-    if (files.count(name) != 0) continue;
-    fs::remove(target / (name + suffix), ec);
+    const std::string file = name + suffix;
+    if (!fs::exists(target / file, ec)) continue;
+    fs::rename(target / file, *aside / file, ec);
+    if (ec) return rollBack(fmt::format("{}: cannot replace {}: {}", directory, file, ec.message()));
+    movedAside.push_back(file);
   }
+  for (const auto& [name, bytes] : files) {
+    const std::string file = name + suffix;
+    fs::rename(*temporary / file, target / file, ec);
+    if (ec) return rollBack(fmt::format("{}: cannot replace {}: {}", directory, file, ec.message()));
+    movedIn.push_back(file);
+  }
+  std::error_code ignored;
+  fs::remove_all(*aside, ignored);
+  discard();
   return Status::Ok();
 }
 
