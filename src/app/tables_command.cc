@@ -112,8 +112,8 @@ void PrintCheckText(const std::string& directory, const CheckReport& report) {
   }
   if (report.loaded) fmt::print("all editions: {} refined DRG values\n", report.refinedDrgSlots);
   for (const FindingGroup& g : report.groups) {
-    fmt::print("{}: {}{}{} x{}: {}\n", SeverityName(g.severity), g.file, g.file.empty() ? "" : " ",
-               g.kind, g.count, g.what);
+    fmt::print("{}: {}{}{}, {} finding{}: {}\n", SeverityName(g.severity), g.file,
+               g.file.empty() ? "" : " ", g.kind, g.count, g.count == 1 ? "" : "s", g.what);
     for (const std::string& example : g.examples) fmt::print("  {}\n", example);
     const int more = g.count - static_cast<int>(g.examples.size());
     if (more > 0) fmt::print("  ... {} more\n", more);
