@@ -95,13 +95,12 @@ constexpr const char* kDiagnosisNames[kEditionCount] = {"DXTAB8", "DXTAB9", "DXT
 constexpr char kEditionDigits[kEditionCount] = {'8', '9', '0', '1'};
 
 // ---------------------------------------------------------------------------
-// Per file: lines the bounded reader splits (an error: the rest of the line
-// is read as the next record), bytes and lines past those read (by design:
-// a note), and whether the dumped source builds the same bytes (a note on
-// the toolkit, not a fault of the set).
+// Per file, as notes: lines the bounded reader splits (the rest of the line
+// is read as the next one, which a file may do on purpose), bytes and lines
+// past those read, and whether the dumped source builds the same bytes (a
+// fact about the toolkit, not a fault of the set).
 
-void CheckFileForm(const TableInfo& t, const std::string& bytes, Findings* f,
-                   std::vector<std::string>* notes) {
+void CheckFileForm(const TableInfo& t, const std::string& bytes, std::vector<std::string>* notes) {
   bool surplus = false;
   if (!IsTextTable(t.kind)) {
     const std::size_t size = BinarySize(t);
@@ -122,10 +121,9 @@ void CheckFileForm(const TableInfo& t, const std::string& bytes, Findings* f,
       if (fixed >= 0 && count > fixed) continue;  // never read
       if (!line.endedByLineFeed && !line.lastWithoutLineFeed && !split) {
         split = true;
-        f->Error(t.name, "long-line", "a line longer than the reader takes; its rest is read as "
-                                      "the next line",
-                 fmt::format("{} line {}: longer than {} characters", t.name, count,
-                             MaxLineLength(t.kind)));
+        notes->push_back(fmt::format("{} line {}: longer than the {} characters the reader takes "
+                                     "as one line; the rest is read as line {}",
+                                     t.name, count, MaxLineLength(t.kind), count + 1));
       }
     }
     if (split) return;
@@ -572,12 +570,15 @@ void CheckRefinedDrgLines(const std::string& bytes, Findings* f) {
   }
 }
 
-// DRG values the rules yield that no RDRGDRG line names: such a case is
-// finalised without a level column.
-void CheckRuleDrgs(const TableSet& set, Findings* f) {
+// DRG values the rules yield that no RDRGDRG line names: a case that ends
+// there is finalised without a level column. That is defined behaviour, so
+// it is a note, with the first few rules.
+void NoteRuleDrgs(const TableSet& set, std::vector<std::string>* notes) {
   static constexpr const char* kNames[2] = {"DGTAB", "DGTAB0"};
   for (std::size_t t = 0; t < 2; ++t) {
     std::set<int> seen;
+    std::string examples;
+    int count = 0;
     const DrgRuleTable& table = set.drgRules[t];
     for (int m = 1; m <= kMdcSlots; ++m) {
       const std::span<const DrgRule> rules = table.RulesOf(m);
@@ -587,11 +588,15 @@ void CheckRuleDrgs(const TableSet& set, Findings* f) {
         const int number = table.mdcRuleStart[static_cast<std::size_t>(m - 1)] + static_cast<int>(k);
         if (value < 1 || value > kRefinedDrgSlots ||
             !set.refinedDrg.slots[static_cast<std::size_t>(value - 1)].filled) {
-          f->Warning(kNames[t], "rule-drg-unrefined",
-                     "a DRG value a rule yields that no RDRGDRG line names",
-                     fmt::format("{} rule {} (MDC {}): DRG {}", kNames[t], number, m, value));
+          if (++count <= 3) examples += fmt::format("{}DRG {} (rule {})", count > 1 ? ", " : "", value, number);
         }
       }
+    }
+    if (count > 0) {
+      notes->push_back(fmt::format("{}: {} DRG value{} the rules yield {} no RDRGDRG line ({}{}); "
+                                   "such cases are finalised without a level",
+                                   kNames[t], count, count == 1 ? "" : "s",
+                                   count == 1 ? "has" : "have", examples, count > 3 ? ", ..." : ""));
     }
   }
 }
@@ -670,7 +675,7 @@ CheckReport CheckTableImages(const TableImages& images, int examples) {
   Findings f(examples, &report);
   for (const char* name : kTableFiles) {
     const auto it = images.find(name);
-    if (it != images.end()) CheckFileForm(*FindTable(name), it->second, &f, &report.notes);
+    if (it != images.end()) CheckFileForm(*FindTable(name), it->second, &report.notes);
   }
   Result<std::shared_ptr<const TableSet>> loaded = LoadTablesFromImages(images);
   if (!loaded.ok()) {
@@ -687,7 +692,7 @@ CheckReport CheckTableImages(const TableImages& images, int examples) {
   CheckEntries("SGTAB8", set.procedure[0], true, false, &f);
   CheckEntries("SGTAB9", set.procedure[1], true, false, &f);
   CheckDatedRows(set.datedProcedure, &f);
-  CheckRuleDrgs(set, &f);
+  NoteRuleDrgs(set, &report.notes);
   for (std::size_t e = 0; e < kEditionCount; ++e) {
     CheckRefinedCc(kRefinedCcNames[e], set.refinedCc[e], set.diagnosis[e], kDiagnosisNames[e], &f);
     CheckNeonate(*FindTable(kNeonateNames[e]), images.at(kNeonateNames[e]), set.diagnosis[e], &f);
