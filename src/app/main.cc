@@ -4,7 +4,7 @@
 //   tallow group ...         the same with explicit paths and formats
 //   tallow explain ...       why each case grouped as it did
 //   tallow compare ...       whether stored results still hold
-//   tallow tables ...        build, dump, check, identify and synthesise table sets
+//   tallow tables ...        build, dump, check, compare, identify and synthesise table sets
 //   tallow serve ...         answer grouping requests over HTTP, with a page
 #include <CLI/CLI.hpp>
 #include <cstdio>
