@@ -155,7 +155,8 @@ void CheckFileForm(const TableInfo& t, const std::string& bytes, std::vector<std
 // larger tail is never found (an error: the search relies on the order).
 // Editions 0 and 1 take the first equal tail. In both, the entry after the
 // found one serves female cases when its tail is the same (diagnoses only);
-// any further entry of the code is never returned (a warning).
+// any further entry of the code, in order or not, is never returned, while
+// the code itself is found (a warning).
 
 template <typename Table>
 void CheckEntries(std::string_view file, const Table& table, bool ordered, bool femalePair,
@@ -173,7 +174,7 @@ void CheckEntries(std::string_view file, const Table& table, bool ordered, bool 
                         table.entryTail[static_cast<std::size_t>(e - 1)] == tail;
       if (!found && !pair) {
         const std::string code = CodeOf(c, tail);
-        if (ordered && tail < largest) {
+        if (ordered && tail < largest && !seen[static_cast<std::size_t>(tail)]) {
           f->Error(file, "tail-order", "an entry after a larger tail of its category; the ordered "
                                        "search stops before it and never finds its code",
                    fmt::format("{} entry {} ({}): stands after {}", file, e, code,
