@@ -292,14 +292,12 @@ Records RefinedDrgs(const RefinedDrgTable& t) {
   return records;
 }
 
+// A level row as its 86 characters.
 Records LevelRows(const LevelMatrix& m) {
   Records records;
   for (std::size_t r = 0; r < kLevelRows; ++r) {
-    Fields fields;
-    for (std::size_t c = 0; c < kLevelColumns; ++c) {
-      fields.emplace_back(fmt::format("column {}", c + 1), std::string(1, m.levels[r][c]));
-    }
-    records[fmt::format("{:02}", r + 1)] = std::move(fields);
+    records[fmt::format("{:02}", r + 1)] = {
+        {"levels", std::string(m.levels[r].data(), m.levels[r].size())}};
   }
   return records;
 }

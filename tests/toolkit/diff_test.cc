@@ -77,6 +77,8 @@ TEST(DiffTest, OneEditedRecordIsExactlyOneChange) {
        "list", "", ",32000$"},
       {"a refined CC line's DRG", "RDRGCC9", "\n(\\S+) (\\d) (\\d) (\\d+) (\\d+)\n",
        "\n$1 $2 $3 9999 $5\n", "changed", "code", "", "^line 1 .* -> sex \\d status \\d DRG 9999 row \\d+$"},
+      {"a level", "RDRGCL", "\nrow 2 (\\d)", "\nrow 2 7", "changed", "row", "02",
+       "^levels \\d\\d+ -> 7\\d+$"},
       {"a refined DRG's column", "RDRGDRG", "\n(\\d+) (\\d+) (\\S) (\\d+) (\\S)\n",
        "\n$1 $2 $3 86 $5\n", "changed", "line", "", "^column \\d+ -> 86$"},
   };
