@@ -332,7 +332,7 @@ int Synth(uint64_t seed, const std::string& outDirectory, bool asSources, bool f
 
 void AddTablesCommand(CLI::App& app, int* exitStatus) {
   CLI::App* tables = app.add_subcommand(
-      "tables", "Build, dump, check and synthesise table sets (see docs/table-sources.md).");
+      "tables", "Build, dump, check, compare and synthesise table sets (see docs/table-sources.md).");
   tables->require_subcommand(1);
 
   auto dumpArgs = std::make_shared<std::vector<std::string>>();

@@ -164,8 +164,12 @@ Result<std::map<std::string, std::string>> ReadBuildSources(const std::string& d
 Status ReplaceTableFiles(const std::string& directory,
                          const std::map<std::string, std::string>& files, const std::string& suffix,
                          bool force) {
-  const fs::path target(directory);
   std::error_code ec;
+  // "out/", "." and "a/../out" name the directory itself: the temporary
+  // directories go beside it, in its parent.
+  fs::path target = fs::absolute(fs::path(directory), ec).lexically_normal();
+  if (ec) return Status::Error(fmt::format("{}: {}", directory, ec.message()));
+  if (target.filename().empty()) target = target.parent_path();
   const bool exists = fs::exists(target, ec);
   if (exists && !fs::is_directory(target, ec)) {
     return Status::Error(fmt::format("{}: not a directory", directory));

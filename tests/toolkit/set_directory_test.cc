@@ -89,6 +89,11 @@ TEST_F(SetDirectoryTest, ADirectoryThatHoldsFilesIsRefusedWithoutForce) {
   // A new directory and an empty one are written without --force.
   EXPECT_TRUE(ReplaceTableFiles(Path("fresh/set"), {{"DXTAB8", "a"}}, "", false).ok());
   EXPECT_EQ(Read("fresh/set/DXTAB8"), "a");
+  EXPECT_TRUE(ReplaceTableFiles(Path("slash") + "/", {{"DXTAB8", "c"}}, "", false).ok());
+  EXPECT_EQ(Read("slash/DXTAB8"), "c");
+  EXPECT_TRUE(ReplaceTableFiles(Path("slash") + "/", {{"DXTAB8", "d"}}, "", true).ok());
+  EXPECT_EQ(Read("slash/DXTAB8"), "d");
+  EXPECT_EQ(std::distance(fs::directory_iterator(Path("slash")), fs::directory_iterator()), 1);
   fs::create_directories(Path("empty"));
   EXPECT_TRUE(ReplaceTableFiles(Path("empty"), {{"DXTAB8", "b"}}, ".txt", false).ok());
   EXPECT_EQ(Read("empty/DXTAB8.txt"), "b");
