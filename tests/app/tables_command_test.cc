@@ -94,6 +94,25 @@ TEST(TablesCommandTest, DiffReportsOneChangeExactlyAndCountsTheCasesItChanges) {
   EXPECT_NE(same.out.find("\"grouped\":52,\"differ\":0"), std::string::npos) << same.out;
 }
 
+TEST(TablesCommandTest, DiffOfASynthesisedSetWithOneCodeChangedNamesThatCode) {
+  TempDir dir;
+  ASSERT_EQ(Tallow(dir, "tables synth --seed 12 --sources src").status, 0);
+  ASSERT_EQ(Tallow(dir, "tables build src a").status, 0);
+  std::string text = ReadFile(dir.Path("src/DXTAB1.txt")).value();
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(text, m, std::regex("\nentry (\\S+) (\\d+)\n")));
+  const std::string code = m[1];
+  const std::string was = m[2];
+  const std::string now = was == "1" ? "2" : "1";
+  text = m.prefix().str() + "\nentry " + code + " " + now + "\n" + m.suffix().str();
+  dir.Write("src/DXTAB1.txt", text);
+  ASSERT_EQ(Tallow(dir, "tables build --force src b").status, 0);
+  const Outcome diff = Tallow(dir, "tables diff a b");
+  EXPECT_EQ(diff.status, 0) << diff.err;
+  EXPECT_EQ(diff.out, "DXTAB1: 1 change\n  changed code " + code + ": class " + was + " -> " + now +
+                          "\n1 change in 1 table\n");
+}
+
 TEST(TablesCommandTest, BuildAndSynthRefuseWhatIsLikelyAMistake) {
   TempDir dir;
   CopyDemoSources(dir, "src");
