@@ -18,6 +18,14 @@ constexpr char kBlankField[] = "        ";
 
 int16_t Truncate16(int value) { return static_cast<int16_t>(value); }
 
+// Whether every finalisation of the case stops before the level count,
+// whatever DRG it is given: there is no usable principal diagnosis, or the
+// principal's class leads into the newborn path.
+bool NoPassCountsLevels(const GroupState& s) {
+  if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) return true;
+  return DiagnosisClassOf(s, s.diagnosisEntry[0]).mdc == kNewbornMdc;
+}
+
 }  // namespace
 
 Grouper::Grouper(std::shared_ptr<const TableSet> tables) : tables_(std::move(tables)) {
@@ -38,6 +46,51 @@ void Grouper::SetCaseFields(const char* caseIdentifier, const char* caseDate,
 void Grouper::SelectEdition(const char* caseDate) {
   if (tables_ == nullptr) return;
   state_.active = tallow::SelectEdition(*tables_, caseDate != nullptr ? caseDate : kBlankField);
+}
+
+void Grouper::FirstAndRealPasses(GroupRequest& request, int flags) {
+  GroupState& s = state_;
+  s.firstPassWanted = FirstPass::kRan;
+  s.mdc = kResetMdc;
+  s.finalDrg = kUngroupableDrg;
+  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
+
+  // First pass, every procedure ignored, whatever the flags.
+  ResetDecision(s);
+  DecideDrg(s);
+  s.finaliseStatus = FinaliseDrg(s);
+
+  s.mdc = kResetMdc;
+  s.firstPassDrg = s.finalDrg;
+  s.finalDrg = kUngroupableDrg;
+  RealPasses(request, flags);
+}
+
+void Grouper::RealPasses(GroupRequest& request, int flags) {
+  GroupState& s = state_;
+  const bool traced = s.trace != nullptr;
+  // Real passes: one, and one more when the first ends in MDC 14 with DRG
+  // 468 (the procedure lookup then drops the codes behind that outcome).
+  for (int budget = 2; budget > 0; --budget) {
+    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
+    if (kTraceCompiledIn && traced) {
+      s.trace->PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal);
+      for (int i = 0; i < s.procedureCount; ++i) {
+        s.trace->CodeLookedUp(CodeKind::kProcedure, i, s.procedureWork[i].code,
+                              s.procedureEntry[i]);
+      }
+    }
+    if (flags & GroupFlagDecide) {
+      ResetDecision(s);
+      DecideDrg(s);
+    } else {
+      s.baseDrg = request.baseDrg;
+    }
+    if (flags & GroupFlagFinalise) s.finaliseStatus = FinaliseDrg(s);
+    // The case is to be grouped again with its first pass.
+    if (s.firstPassWanted != FirstPass::kRan) return;
+    if (!(s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg)) budget = 1;
+  }
 }
 
 int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
@@ -80,38 +133,38 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
       s.trace->CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code, s.diagnosisEntry[i]);
     }
   }
-  s.mdc = kResetMdc;
-  s.finalDrg = kUngroupableDrg;
-  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
-
-  // First pass, every procedure ignored, whatever the flags.
-  ResetDecision(s);
-  DecideDrg(s);
-  s.finaliseStatus = FinaliseDrg(s);
-
-  s.mdc = kResetMdc;
-  s.firstPassDrg = s.finalDrg;
-  s.finalDrg = kUngroupableDrg;
-
-  // Real passes: one, and one more when the first ends in MDC 14 with DRG
-  // 468 (the procedure lookup then drops the codes behind that outcome).
-  for (int budget = 2; budget > 0; --budget) {
-    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
-    if (kTraceCompiledIn && traced) {
-      s.trace->PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal);
-      for (int i = 0; i < s.procedureCount; ++i) {
-        s.trace->CodeLookedUp(CodeKind::kProcedure, i, s.procedureWork[i].code,
-                              s.procedureEntry[i]);
-      }
+  // The first pass can be left out when nothing reads what it leaves behind
+  // (see FirstPass); the passes that read it say so, and the case is then
+  // grouped again with the first pass. Only the whole grouping, untraced,
+  // tries it: a trace would tell of the left-out steps.
+  constexpr int kWhole = GroupFlagDecide | GroupFlagFinalise;
+  if ((flags & kWhole) == kWhole && !traced && !firstPassAlways_) {
+    s.firstPass = FirstPass::kLeftOut;
+    s.firstPassWanted = FirstPass::kRan;
+    s.levelsCounted = false;
+    s.allDxRequirementSaved = false;
+    s.mdc = kResetMdc;
+    s.finalDrg = kUngroupableDrg;
+    RealPasses(request, flags);
+    // The first pass would have counted levels too, unless its finalisation
+    // stops, as every pass's does, for want of a principal diagnosis or in
+    // the newborn path.
+    if (s.firstPassWanted == FirstPass::kRan && !s.levelsCounted &&
+        !NoPassCountsLevels(s)) {
+      s.firstPassWanted = FirstPass::kRerunForLevels;
     }
-    if (flags & GroupFlagDecide) {
-      ResetDecision(s);
-      DecideDrg(s);
-    } else {
-      s.baseDrg = request.baseDrg;
+    if (s.firstPassWanted != FirstPass::kRan) {
+      s.firstPass = s.firstPassWanted;
+      s.firstPassDrg = 0;
+      s.savedAllDxRequirement.fill(0);
+      s.pairFirstIndex = 0;
+      s.pairSecondIndex = 0;
+      s.diagnosisLevels.fill('0');
+      FirstAndRealPasses(request, flags);
     }
-    if (flags & GroupFlagFinalise) s.finaliseStatus = FinaliseDrg(s);
-    if (!(s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg)) budget = 1;
+  } else {
+    s.firstPass = FirstPass::kRan;
+    FirstAndRealPasses(request, flags);
   }
 
   if (flags & GroupFlagDecide) {

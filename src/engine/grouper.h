@@ -44,13 +44,21 @@ class Grouper {
   // normal run). The Grouper does not own it.
   void SetTrace(GroupTrace* trace) { state_.trace = trace; }
 
+  // With `always` set every case runs its first pass, also where nothing
+  // reads what it leaves; the results are the same (tests compare both).
+  void SetFirstPassAlways(bool always) { firstPassAlways_ = always; }
+
   const GroupState& state() const { return state_; }
   GroupState& mutableState() { return state_; }
   bool tablesLoaded() const { return tables_ != nullptr; }
 
  private:
+  void FirstAndRealPasses(GroupRequest& request, int flags);
+  void RealPasses(GroupRequest& request, int flags);
+
   std::shared_ptr<const TableSet> tables_;
   GroupState state_;
+  bool firstPassAlways_ = false;
 };
 
 }  // namespace tallow

@@ -51,6 +51,21 @@ struct CcMemo {
   }
 };
 
+// Whether the first pass of a case ran, and when GroupCase left it out and
+// then ran it after all, what made it. The first pass leaves three things
+// for the real passes (firstPassDrg, savedAllDxRequirement and, when no real
+// pass counts levels, diagnosisLevels); GroupCase leaves it out when neither
+// flag asks for less than the whole grouping and no trace listens, and the
+// steps that would read one of them note it in `wanted`, upon which GroupCase
+// groups the case again from the first pass.
+enum class FirstPass : uint8_t {
+  kRan,               ///< the first pass ran first, as always before
+  kLeftOut,           ///< nothing read what it leaves: the real passes alone
+  kRerunForDrg,       ///< a level count in the dated window compared firstPassDrg
+  kRerunForDxRequirement,  ///< DRG 390 read an every-diagnosis requirement the real passes had not saved
+  kRerunForLevels,    ///< no real pass counted levels, so the first pass's would have stayed
+};
+
 // caseErrors bits
 inline constexpr uint8_t kAgeInvalid = 0x01;
 inline constexpr uint8_t kSexInvalid = 0x02;
@@ -106,6 +121,7 @@ struct GroupState {
   bool unrelatedRetry = false;
   int savedMdc = 0;
   std::array<uint8_t, 5> savedAllDxRequirement{};  ///< not reset between passes
+  bool allDxRequirementSaved = false;  ///< savedAllDxRequirement written since the first pass
 
   // --- finalisation ---
   int finalDrg = kUngroupableDrg;
@@ -115,6 +131,11 @@ struct GroupState {
   char severityLevel = '0';
   std::array<char, kMaxDiagnoses> diagnosisLevels{
       '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
+
+  // --- the first pass left out (see FirstPass) ---
+  FirstPass firstPass = FirstPass::kRan;
+  FirstPass firstPassWanted = FirstPass::kRan;  ///< kRan: nothing has read what it leaves
+  bool levelsCounted = false;                   ///< a real pass filled diagnosisLevels
 
   // --- per-case memo of the const CC searches ---
   mutable CcMemo ccMemo;

@@ -66,6 +66,7 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
   const int start = (s.finalDrg == 1210 || d == 1240) ? 0 : 1;
 
   s.diagnosisLevels.fill('0');
+  s.levelsCounted = true;
   const int count = DiagnosisPositions(s);
   constexpr bool traced = kTraced;
   for (int i = start; i < count; ++i) {
@@ -87,6 +88,11 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
       continue;
     }
     const RefinedCcRow& row = rows[p];
+    if (firstPassWindow && s.firstPass == FirstPass::kLeftOut) {
+      // firstPassDrg is not known: the case is grouped again with it.
+      s.firstPassWanted = FirstPass::kRerunForDrg;
+      return;
+    }
     if (firstPassWindow && row.ccDrg == s.firstPassDrg) {
       TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kFirstPassDrg));
       continue;

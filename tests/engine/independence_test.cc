@@ -320,5 +320,51 @@ TEST(CcMemoTest, MemoHoldsWhatTheSearchesFind) {
   }
 }
 
+
+// The first pass is left out where nothing reads what it leaves behind. A
+// grouper that leaves it out gives, case by case in one long run, what a
+// grouper that always runs it gives; the mix must reach every way back to
+// the first pass, and most cases must go without it.
+TEST(FirstPassTest, LeavingItOutChangesNoResult) {
+  const std::vector<std::pair<const char*, TableImages>> sets = {
+      {"seed 5", SynthTables(5)},
+      {"seed 31", SynthTables(31)},
+      {"seed 20261208", SynthTables(20261208)},
+      {"stateful seed 5", StatefulTables(5)},
+      {"stateful seed 77", StatefulTables(77)}};
+  std::map<FirstPass, int> seen;
+  int cases = 0;
+  for (const auto& [label, images] : sets) {
+    auto loaded = LoadTablesFromImages(images);
+    ASSERT_TRUE(loaded.ok()) << label << ": " << loaded.message();
+    const std::shared_ptr<const TableSet> tables = *loaded;
+    Grouper quick(tables);
+    Grouper full(tables);
+    full.SetFirstPassAlways(true);
+    int differing = 0;
+    for (const Case& c : MakeCases(*tables, 4242, 6000)) {
+      const Outcome want = Group(full, c);
+      ASSERT_EQ(full.state().firstPass, FirstPass::kRan);
+      const Outcome got = Group(quick, c);
+      if (c.flags != (GroupFlagDecide | GroupFlagFinalise)) {
+        EXPECT_EQ(quick.state().firstPass, FirstPass::kRan) << label << ", flags " << c.flags;
+      }
+      ++seen[quick.state().firstPass];
+      ++cases;
+      if (got == want) continue;
+      if (++differing <= 3) {
+        ADD_FAILURE() << label << ": case " << std::string(c.date, 8) << " " << std::string(c.dx[0], 5)
+                      << " differs, first pass " << static_cast<int>(quick.state().firstPass);
+      }
+    }
+    EXPECT_EQ(differing, 0) << label;
+  }
+  for (FirstPass way : {FirstPass::kRerunForDrg, FirstPass::kRerunForDxRequirement,
+                        FirstPass::kRerunForLevels}) {
+    EXPECT_GT(seen[way], 20) << "first pass " << static_cast<int>(way);
+  }
+  EXPECT_GT(seen[FirstPass::kLeftOut], cases / 3);
+}
+
 }  // namespace
 }  // namespace tallow
