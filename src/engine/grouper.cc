@@ -26,6 +26,17 @@ bool NoPassCountsLevels(const GroupState& s) {
   return DiagnosisClassOf(s, s.diagnosisEntry[0]).mdc == kNewbornMdc;
 }
 
+// The first pass: every procedure ignored, whatever the flags. It starts
+// from the state GroupCase leaves after the diagnosis lookups.
+void RunFirstPass(GroupState& s) {
+  s.mdc = kResetMdc;
+  s.finalDrg = kUngroupableDrg;
+  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
+  ResetDecision(s);
+  DecideDrg(s);
+  s.finaliseStatus = FinaliseDrg(s);
+}
+
 }  // namespace
 
 Grouper::Grouper(std::shared_ptr<const TableSet> tables) : tables_(std::move(tables)) {
@@ -46,24 +57,6 @@ void Grouper::SetCaseFields(const char* caseIdentifier, const char* caseDate,
 void Grouper::SelectEdition(const char* caseDate) {
   if (tables_ == nullptr) return;
   state_.active = tallow::SelectEdition(*tables_, caseDate != nullptr ? caseDate : kBlankField);
-}
-
-void Grouper::FirstAndRealPasses(GroupRequest& request, int flags) {
-  GroupState& s = state_;
-  s.firstPassWanted = FirstPass::kRan;
-  s.mdc = kResetMdc;
-  s.finalDrg = kUngroupableDrg;
-  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
-
-  // First pass, every procedure ignored, whatever the flags.
-  ResetDecision(s);
-  DecideDrg(s);
-  s.finaliseStatus = FinaliseDrg(s);
-
-  s.mdc = kResetMdc;
-  s.firstPassDrg = s.finalDrg;
-  s.finalDrg = kUngroupableDrg;
-  RealPasses(request, flags);
 }
 
 void Grouper::RealPasses(GroupRequest& request, int flags) {
@@ -87,10 +80,31 @@ void Grouper::RealPasses(GroupRequest& request, int flags) {
       s.baseDrg = request.baseDrg;
     }
     if (flags & GroupFlagFinalise) s.finaliseStatus = FinaliseDrg(s);
-    // The case is to be grouped again with its first pass.
-    if (s.firstPassWanted != FirstPass::kRan) return;
     if (!(s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg)) budget = 1;
   }
+}
+
+const GroupState& Grouper::RunAside(bool withLevels) {
+  if (asideRan_ && (asideWithLevels_ || !withLevels)) return aside_;
+  // The copy holds what the first pass reads as GroupCase left it before
+  // the passes: the case values, codes and diagnosis entries (the real
+  // passes change none of them) and the CC memo (whose answers hold for the
+  // whole case). The rest is reset as GroupCase does before the first pass.
+  GroupState& a = aside_;
+  a = state_;
+  a.trace = nullptr;
+  a.firstPass = FirstPass::kRan;
+  a.firstPassAside = nullptr;
+  a.firstPassDrg = 0;
+  a.savedAllDxRequirement.fill(0);
+  a.pairFirstIndex = 0;
+  a.pairSecondIndex = 0;
+  a.diagnosisLevels.fill('0');
+  a.countLevels = withLevels;
+  RunFirstPass(a);
+  asideRan_ = true;
+  asideWithLevels_ = withLevels;
+  return a;
 }
 
 int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
@@ -133,38 +147,34 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
       s.trace->CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code, s.diagnosisEntry[i]);
     }
   }
-  // The first pass can be left out when nothing reads what it leaves behind
-  // (see FirstPass); the passes that read it say so, and the case is then
-  // grouped again with the first pass. Only the whole grouping, untraced,
-  // tries it: a trace would tell of the left-out steps.
+  // The whole grouping, untraced, leaves the first pass out: a real pass
+  // that comes to read what it leaves has it run on the side (RunAside).
+  // A trace hears of every pass as it runs.
   constexpr int kWhole = GroupFlagDecide | GroupFlagFinalise;
   if ((flags & kWhole) == kWhole && !traced && !firstPassAlways_) {
     s.firstPass = FirstPass::kLeftOut;
-    s.firstPassWanted = FirstPass::kRan;
+    s.firstPassReads = 0;
     s.levelsCounted = false;
     s.allDxRequirementSaved = false;
+    s.firstPassAside = this;
+    asideRan_ = false;
     s.mdc = kResetMdc;
     s.finalDrg = kUngroupableDrg;
     RealPasses(request, flags);
-    // The first pass would have counted levels too, unless its finalisation
-    // stops, as every pass's does, for want of a principal diagnosis or in
-    // the newborn path.
-    if (s.firstPassWanted == FirstPass::kRan && !s.levelsCounted &&
-        !NoPassCountsLevels(s)) {
-      s.firstPassWanted = FirstPass::kRerunForLevels;
+    // With no real level count the first pass's levels stay, unless every
+    // finalisation of the case stops before its level count.
+    if (!s.levelsCounted && !NoPassCountsLevels(s)) {
+      s.diagnosisLevels = RunAside(true).diagnosisLevels;
+      s.firstPassReads |= kReadDiagnosisLevels;
     }
-    if (s.firstPassWanted != FirstPass::kRan) {
-      s.firstPass = s.firstPassWanted;
-      s.firstPassDrg = 0;
-      s.savedAllDxRequirement.fill(0);
-      s.pairFirstIndex = 0;
-      s.pairSecondIndex = 0;
-      s.diagnosisLevels.fill('0');
-      FirstAndRealPasses(request, flags);
-    }
+    s.firstPassAside = nullptr;
   } else {
     s.firstPass = FirstPass::kRan;
-    FirstAndRealPasses(request, flags);
+    RunFirstPass(s);
+    s.mdc = kResetMdc;
+    s.firstPassDrg = s.finalDrg;
+    s.finalDrg = kUngroupableDrg;
+    RealPasses(request, flags);
   }
 
   if (flags & GroupFlagDecide) {

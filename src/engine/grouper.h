@@ -15,7 +15,7 @@
 
 namespace tallow {
 
-class Grouper {
+class Grouper final : private FirstPassAside {
  public:
   // A null table set stands for tables that are not loaded: GroupCase then
   // returns -2.
@@ -44,8 +44,9 @@ class Grouper {
   // normal run). The Grouper does not own it.
   void SetTrace(GroupTrace* trace) { state_.trace = trace; }
 
-  // With `always` set every case runs its first pass, also where nothing
-  // reads what it leaves; the results are the same (tests compare both).
+  // With `always` set every case runs its first pass before the real ones,
+  // as the grouping rules have it; without, the first pass runs only when a
+  // real pass reads what it leaves (see FirstPass). The results are the same.
   void SetFirstPassAlways(bool always) { firstPassAlways_ = always; }
 
   const GroupState& state() const { return state_; }
@@ -53,12 +54,16 @@ class Grouper {
   bool tablesLoaded() const { return tables_ != nullptr; }
 
  private:
-  void FirstAndRealPasses(GroupRequest& request, int flags);
   void RealPasses(GroupRequest& request, int flags);
+  const GroupState& RunAside(bool withLevels) override;
 
   std::shared_ptr<const TableSet> tables_;
   GroupState state_;
   bool firstPassAlways_ = false;
+  // The first pass run on the side for the case being grouped.
+  GroupState aside_;
+  bool asideRan_ = false;
+  bool asideWithLevels_ = false;
 };
 
 }  // namespace tallow

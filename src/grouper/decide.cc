@@ -342,9 +342,11 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
 
   // Secondary diagnoses.
   if (s.baseDrg == 3900) {
-    // Without the first pass the requirement might be one it saved.
+    // Without the first pass the requirement may be one it saved.
     if (s.firstPass == FirstPass::kLeftOut && !s.allDxRequirementSaved) {
-      s.firstPassWanted = FirstPass::kRerunForDxRequirement;
+      s.savedAllDxRequirement = s.firstPassAside->RunAside(false).savedAllDxRequirement;
+      s.allDxRequirementSaved = true;
+      s.firstPassReads |= kReadAllDxRequirement;
     }
     for (int i = 1; i < s.diagnosisCount; ++i) {
       if (!DiagnosisCovered(s.diagnosisWork[i], s.savedAllDxRequirement.data())) {

@@ -51,19 +51,35 @@ struct CcMemo {
   }
 };
 
-// Whether the first pass of a case ran, and when GroupCase left it out and
-// then ran it after all, what made it. The first pass leaves three things
-// for the real passes (firstPassDrg, savedAllDxRequirement and, when no real
-// pass counts levels, diagnosisLevels); GroupCase leaves it out when neither
-// flag asks for less than the whole grouping and no trace listens, and the
-// steps that would read one of them note it in `wanted`, upon which GroupCase
-// groups the case again from the first pass.
+// How the first pass of a case ran. It leaves three things for the real
+// passes: firstPassDrg (compared by the level count of cases dated
+// 1998-07-01 to 2001), savedAllDxRequirement (read for DRG 390 when the real
+// passes saved none) and diagnosisLevels (kept when no real pass counts
+// levels). When the whole grouping runs untraced, GroupCase leaves the first
+// pass out, and a step that comes to read one of the three has the first
+// pass run on a copy of the state (FirstPassAside) and takes what it left.
 enum class FirstPass : uint8_t {
-  kRan,               ///< the first pass ran first, as always before
-  kLeftOut,           ///< nothing read what it leaves: the real passes alone
-  kRerunForDrg,       ///< a level count in the dated window compared firstPassDrg
-  kRerunForDxRequirement,  ///< DRG 390 read an every-diagnosis requirement the real passes had not saved
-  kRerunForLevels,    ///< no real pass counted levels, so the first pass's would have stayed
+  kRan,      ///< the first pass ran before the real passes
+  kLeftOut,  ///< the real passes ran alone; firstPassReads says what was taken from the side
+};
+
+// Bits of GroupState::firstPassReads: what the real passes took from the
+// first pass run on the side.
+inline constexpr uint8_t kReadFirstPassDrg = 0x01;
+inline constexpr uint8_t kReadAllDxRequirement = 0x02;
+inline constexpr uint8_t kReadDiagnosisLevels = 0x04;
+
+struct GroupState;
+
+// Runs the first pass of the case being grouped on a copy of the state, so
+// that a real pass that went without it can take what it left. `withLevels`
+// false may leave out its level count (diagnosisLevels then means nothing).
+class FirstPassAside {
+ public:
+  virtual const GroupState& RunAside(bool withLevels) = 0;
+
+ protected:
+  ~FirstPassAside() = default;
 };
 
 // caseErrors bits
@@ -121,7 +137,7 @@ struct GroupState {
   bool unrelatedRetry = false;
   int savedMdc = 0;
   std::array<uint8_t, 5> savedAllDxRequirement{};  ///< not reset between passes
-  bool allDxRequirementSaved = false;  ///< savedAllDxRequirement written since the first pass
+  bool allDxRequirementSaved = false;  ///< savedAllDxRequirement holds what the full passes would
 
   // --- finalisation ---
   int finalDrg = kUngroupableDrg;
@@ -134,8 +150,10 @@ struct GroupState {
 
   // --- the first pass left out (see FirstPass) ---
   FirstPass firstPass = FirstPass::kRan;
-  FirstPass firstPassWanted = FirstPass::kRan;  ///< kRan: nothing has read what it leaves
-  bool levelsCounted = false;                   ///< a real pass filled diagnosisLevels
+  uint8_t firstPassReads = 0;   ///< kRead* bits
+  bool levelsCounted = false;   ///< a real pass filled diagnosisLevels
+  bool countLevels = true;      ///< clear: finalisation stops before the level count
+  FirstPassAside* firstPassAside = nullptr;  ///< set while firstPass is kLeftOut
 
   // --- per-case memo of the const CC searches ---
   mutable CcMemo ccMemo;

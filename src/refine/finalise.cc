@@ -88,10 +88,10 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
       continue;
     }
     const RefinedCcRow& row = rows[p];
-    if (firstPassWindow && s.firstPass == FirstPass::kLeftOut) {
-      // firstPassDrg is not known: the case is grouped again with it.
-      s.firstPassWanted = FirstPass::kRerunForDrg;
-      return;
+    if (firstPassWindow && s.firstPass == FirstPass::kLeftOut &&
+        !(s.firstPassReads & kReadFirstPassDrg)) {
+      s.firstPassDrg = s.firstPassAside->RunAside(false).finalDrg;
+      s.firstPassReads |= kReadFirstPassDrg;
     }
     if (firstPassWindow && row.ccDrg == s.firstPassDrg) {
       TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kFirstPassDrg));
@@ -267,7 +267,7 @@ int Finalise(GroupState& s) {
     }
   }
 
-  CountLevels(s, principal, d, column);
+  if (s.countLevels) CountLevels(s, principal, d, column);
   return kFinaliseDone;
 }
 
