@@ -39,8 +39,10 @@ void RunFirstPass(GroupState& s) {
 
 }  // namespace
 
-Grouper::Grouper(std::shared_ptr<const TableSet> tables) : tables_(std::move(tables)) {
+Grouper::Grouper(std::shared_ptr<const TableSet> tables)
+    : tables_(std::move(tables)), conversions_(tables_.get()) {
   state_.tables = tables_.get();
+  state_.conversions = &conversions_;
   state_.caseIdentifier = kBlankField;
   state_.caseDate = kBlankField;
   state_.surgeryModifiers = kBlankField;

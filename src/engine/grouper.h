@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "grouper/code_maps.h"
 #include "grouper/group_request.h"
 #include "grouper/group_state.h"
 #include "tables/table_set.h"
@@ -58,6 +59,7 @@ class Grouper final : private FirstPassAside {
   const GroupState& RunAside(bool withLevels) override;
 
   std::shared_ptr<const TableSet> tables_;
+  CodeConversions conversions_;
   GroupState state_;
   bool firstPassAlways_ = false;
   // The first pass run on the side for the case being grouped.

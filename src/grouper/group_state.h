@@ -70,6 +70,7 @@ inline constexpr uint8_t kReadAllDxRequirement = 0x02;
 inline constexpr uint8_t kReadDiagnosisLevels = 0x04;
 
 struct GroupState;
+class CodeConversions;
 
 // Runs the first pass of the case being grouped on a copy of the state, so
 // that a real pass that went without it can take what it left. `withLevels`
@@ -96,6 +97,9 @@ struct GroupState {
   const char* surgeryModifiers = nullptr; ///< 5 characters
   GroupRequest* request = nullptr;
   GroupTrace* trace = nullptr;  ///< told every step when set (tallow explain)
+  // The conversions of case codes by code, made for the tables; null: the
+  // lists are searched one by one.
+  const CodeConversions* conversions = nullptr;
 
   // --- case values ---
   int diagnosisCount = 0;
