@@ -39,10 +39,15 @@ void RunFirstPass(GroupState& s) {
 
 }  // namespace
 
-Grouper::Grouper(std::shared_ptr<const TableSet> tables)
-    : tables_(std::move(tables)), conversions_(tables_.get()) {
+Grouper::Grouper(std::shared_ptr<const TableSet> tables) : tables_(std::move(tables)) {
+  if (tables_ != nullptr) {
+    const TableSet& set = *tables_;
+    std::call_once(set.conversionsMade,
+                   [&set] { set.conversions = std::make_shared<const CodeConversions>(&set); });
+    conversions_ = set.conversions;
+  }
   state_.tables = tables_.get();
-  state_.conversions = &conversions_;
+  state_.conversions = conversions_.get();
   state_.caseIdentifier = kBlankField;
   state_.caseDate = kBlankField;
   state_.surgeryModifiers = kBlankField;

@@ -59,7 +59,7 @@ class Grouper final : private FirstPassAside {
   const GroupState& RunAside(bool withLevels) override;
 
   std::shared_ptr<const TableSet> tables_;
-  CodeConversions conversions_;
+  std::shared_ptr<const CodeConversions> conversions_;  ///< null without tables
   GroupState state_;
   bool firstPassAlways_ = false;
   // The first pass run on the side for the case being grouped.

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -239,6 +240,8 @@ inline constexpr char kCodeMap2001File[] = "SGMAP1";      // conversions from Fe
 // ---------------------------------------------------------------------------
 // The whole set
 
+class CodeConversions;
+
 class TableSet {
  public:
   TableSet() = default;
@@ -256,6 +259,11 @@ class TableSet {
   LevelMatrix levelMatrix;
   CodeMapFile codeMapJan2001;
   CodeMapFile codeMap2001;
+
+  // The index of the procedure code conversions (grouper/code_maps.h), made
+  // by the first Grouper of the set and shared by every later one.
+  mutable std::once_flag conversionsMade;
+  mutable std::shared_ptr<const CodeConversions> conversions;
 };
 
 // ---------------------------------------------------------------------------
