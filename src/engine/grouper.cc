@@ -8,6 +8,7 @@
 #include "grouper/lookup.h"
 #include "grouper/prepare.h"
 #include "grouper/values.h"
+#include "refine/finalise.h"
 #include "refine/refine.h"
 
 namespace tallow {
@@ -24,6 +25,16 @@ int16_t Truncate16(int value) { return static_cast<int16_t>(value); }
 bool NoPassCountsLevels(const GroupState& s) {
   if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) return true;
   return DiagnosisClassOf(s, s.diagnosisEntry[0]).mdc == kNewbornMdc;
+}
+
+// Whether a level count of the case, whatever its DRG, leaves every level
+// '0': no diagnosis position has a refined CC row. (The rows do not depend
+// on the pass; the searches are those the count makes, and are remembered.)
+bool NoLevelAboveZero(const GroupState& s) {
+  for (int i = 0; i < s.diagnosisCount; ++i) {
+    if (s.diagnosisEntry[i] >= 0 && FindCcEntry(s, i) >= 0) return false;
+  }
+  return true;
 }
 
 // The first pass: every procedure ignored, whatever the flags. It starts
@@ -169,8 +180,9 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
     s.finalDrg = kUngroupableDrg;
     RealPasses(request, flags);
     // With no real level count the first pass's levels stay, unless every
-    // finalisation of the case stops before its level count.
-    if (!s.levelsCounted && !NoPassCountsLevels(s)) {
+    // finalisation of the case stops before its level count or no count
+    // can give a level.
+    if (!s.levelsCounted && !NoPassCountsLevels(s) && !NoLevelAboveZero(s)) {
       s.diagnosisLevels = RunAside(true).diagnosisLevels;
       s.firstPassReads |= kReadDiagnosisLevels;
     }
