@@ -97,8 +97,10 @@ int PrepareCaseCodes(GroupState& s) {
   const Windows w = WindowsOf(s.caseDate);
   const bool anyWindow = w.withdrawn1999;  // every other window lies inside this one
   const uint8_t inForce = StepsIn(w);
-  const CodeMap jan2001 = ActiveCodeMapJan2001(s.tables);
-  const CodeMap from2001 = ActiveCodeMap2001(s.tables);
+  // The long lists in force, searched only without the index.
+  const bool byLists = s.conversions == nullptr;
+  const CodeMap jan2001 = byLists ? ActiveCodeMapJan2001(s.tables) : CodeMap{};
+  const CodeMap from2001 = byLists ? ActiveCodeMap2001(s.tables) : CodeMap{};
 
   for (int i = 0; i < s.procedureCount; ++i) {
     // Every step reads the request's code; the work code only receives.
@@ -108,7 +110,7 @@ int PrepareCaseCodes(GroupState& s) {
     SetWorkCode(work, code);
     if (!anyWindow || PackCode(code) == kPackedBlankCode) continue;
 
-    if (s.conversions != nullptr) {
+    if (!byLists) {
       ConvertByIndex(s, i, code, inForce);
       continue;
     }
