@@ -145,7 +145,7 @@ struct GroupState {
 
   // --- finalisation ---
   int finalDrg = kUngroupableDrg;
-  int firstPassDrg = 0;
+  int firstPassDrg = 0;  ///< first pass left out: 0 unless a level count took it from the side
   int finaliseStatus = 0;
   int levelSourceIndex = -1;
   char severityLevel = '0';
