@@ -8,6 +8,7 @@
 #include "grouper/lookup.h"
 #include "grouper/prepare.h"
 #include "grouper/values.h"
+#include "refine/finalise.h"
 #include "refine/refine.h"
 
 namespace tallow {
@@ -18,10 +19,46 @@ constexpr char kBlankField[] = "        ";
 
 int16_t Truncate16(int value) { return static_cast<int16_t>(value); }
 
+// Whether every finalisation of the case stops before the level count,
+// whatever DRG it is given: there is no usable principal diagnosis, or the
+// principal's class leads into the newborn path.
+bool NoPassCountsLevels(const GroupState& s) {
+  if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) return true;
+  return DiagnosisClassOf(s, s.diagnosisEntry[0]).mdc == kNewbornMdc;
+}
+
+// Whether a level count of the case, whatever its DRG, leaves every level
+// '0': no diagnosis position has a refined CC row. (The rows do not depend
+// on the pass; the searches are those the count makes, and are remembered.)
+bool NoLevelAboveZero(const GroupState& s) {
+  for (int i = 0; i < s.diagnosisCount; ++i) {
+    if (s.diagnosisEntry[i] >= 0 && FindCcEntry(s, i) >= 0) return false;
+  }
+  return true;
+}
+
+// The first pass: every procedure ignored, whatever the flags. It starts
+// from the state GroupCase leaves after the diagnosis lookups.
+void RunFirstPass(GroupState& s) {
+  s.mdc = kResetMdc;
+  s.finalDrg = kUngroupableDrg;
+  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
+  ResetDecision(s);
+  DecideDrg(s);
+  s.finaliseStatus = FinaliseDrg(s);
+}
+
 }  // namespace
 
 Grouper::Grouper(std::shared_ptr<const TableSet> tables) : tables_(std::move(tables)) {
+  if (tables_ != nullptr) {
+    const TableSet& set = *tables_;
+    std::call_once(set.conversionsMade,
+                   [&set] { set.conversions = std::make_shared<const CodeConversions>(&set); });
+    conversions_ = set.conversions;
+  }
   state_.tables = tables_.get();
+  state_.conversions = conversions_.get();
   state_.caseIdentifier = kBlankField;
   state_.caseDate = kBlankField;
   state_.surgeryModifiers = kBlankField;
@@ -38,6 +75,54 @@ void Grouper::SetCaseFields(const char* caseIdentifier, const char* caseDate,
 void Grouper::SelectEdition(const char* caseDate) {
   if (tables_ == nullptr) return;
   state_.active = tallow::SelectEdition(*tables_, caseDate != nullptr ? caseDate : kBlankField);
+}
+
+void Grouper::RealPasses(GroupRequest& request, int flags) {
+  GroupState& s = state_;
+  const bool traced = s.trace != nullptr;
+  // Real passes: one, and one more when the first ends in MDC 14 with DRG
+  // 468 (the procedure lookup then drops the codes behind that outcome).
+  for (int budget = 2; budget > 0; --budget) {
+    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
+    if (kTraceCompiledIn && traced) {
+      s.trace->PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal);
+      for (int i = 0; i < s.procedureCount; ++i) {
+        s.trace->CodeLookedUp(CodeKind::kProcedure, i, s.procedureWork[i].code,
+                              s.procedureEntry[i]);
+      }
+    }
+    if (flags & GroupFlagDecide) {
+      ResetDecision(s);
+      DecideDrg(s);
+    } else {
+      s.baseDrg = request.baseDrg;
+    }
+    if (flags & GroupFlagFinalise) s.finaliseStatus = FinaliseDrg(s);
+    if (!(s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg)) budget = 1;
+  }
+}
+
+const GroupState& Grouper::RunAside(bool withLevels) {
+  if (asideRan_ && (asideWithLevels_ || !withLevels)) return aside_;
+  // The copy holds what the first pass reads as GroupCase left it before
+  // the passes: the case values, codes and diagnosis entries (the real
+  // passes change none of them) and the CC memo (whose answers hold for the
+  // whole case). The rest is reset as GroupCase does before the first pass.
+  GroupState& a = aside_;
+  a = state_;
+  a.trace = nullptr;
+  a.firstPass = FirstPass::kRan;
+  a.firstPassAside = nullptr;
+  a.firstPassDrg = 0;
+  a.savedAllDxRequirement.fill(0);
+  a.pairFirstIndex = 0;
+  a.pairSecondIndex = 0;
+  a.diagnosisLevels.fill('0');
+  a.countLevels = withLevels;
+  RunFirstPass(a);
+  asideRan_ = true;
+  asideWithLevels_ = withLevels;
+  return a;
 }
 
 int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
@@ -80,38 +165,35 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
       s.trace->CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code, s.diagnosisEntry[i]);
     }
   }
-  s.mdc = kResetMdc;
-  s.finalDrg = kUngroupableDrg;
-  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
-
-  // First pass, every procedure ignored, whatever the flags.
-  ResetDecision(s);
-  DecideDrg(s);
-  s.finaliseStatus = FinaliseDrg(s);
-
-  s.mdc = kResetMdc;
-  s.firstPassDrg = s.finalDrg;
-  s.finalDrg = kUngroupableDrg;
-
-  // Real passes: one, and one more when the first ends in MDC 14 with DRG
-  // 468 (the procedure lookup then drops the codes behind that outcome).
-  for (int budget = 2; budget > 0; --budget) {
-    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
-    if (kTraceCompiledIn && traced) {
-      s.trace->PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal);
-      for (int i = 0; i < s.procedureCount; ++i) {
-        s.trace->CodeLookedUp(CodeKind::kProcedure, i, s.procedureWork[i].code,
-                              s.procedureEntry[i]);
-      }
+  // The whole grouping, untraced, leaves the first pass out: a real pass
+  // that comes to read what it leaves has it run on the side (RunAside).
+  // A trace hears of every pass as it runs.
+  constexpr int kWhole = GroupFlagDecide | GroupFlagFinalise;
+  if ((flags & kWhole) == kWhole && !traced && !firstPassAlways_) {
+    s.firstPass = FirstPass::kLeftOut;
+    s.firstPassReads = 0;
+    s.levelsCounted = false;
+    s.allDxRequirementSaved = false;
+    s.firstPassAside = this;
+    asideRan_ = false;
+    s.mdc = kResetMdc;
+    s.finalDrg = kUngroupableDrg;
+    RealPasses(request, flags);
+    // With no real level count the first pass's levels stay, unless every
+    // finalisation of the case stops before its level count or no count
+    // can give a level.
+    if (!s.levelsCounted && !NoPassCountsLevels(s) && !NoLevelAboveZero(s)) {
+      s.diagnosisLevels = RunAside(true).diagnosisLevels;
+      s.firstPassReads |= kReadDiagnosisLevels;
     }
-    if (flags & GroupFlagDecide) {
-      ResetDecision(s);
-      DecideDrg(s);
-    } else {
-      s.baseDrg = request.baseDrg;
-    }
-    if (flags & GroupFlagFinalise) s.finaliseStatus = FinaliseDrg(s);
-    if (!(s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg)) budget = 1;
+    s.firstPassAside = nullptr;
+  } else {
+    s.firstPass = FirstPass::kRan;
+    RunFirstPass(s);
+    s.mdc = kResetMdc;
+    s.firstPassDrg = s.finalDrg;
+    s.finalDrg = kUngroupableDrg;
+    RealPasses(request, flags);
   }
 
   if (flags & GroupFlagDecide) {

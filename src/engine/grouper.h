@@ -9,13 +9,14 @@
 #include <cstdint>
 #include <memory>
 
+#include "grouper/code_maps.h"
 #include "grouper/group_request.h"
 #include "grouper/group_state.h"
 #include "tables/table_set.h"
 
 namespace tallow {
 
-class Grouper {
+class Grouper final : private FirstPassAside {
  public:
   // A null table set stands for tables that are not loaded: GroupCase then
   // returns -2.
@@ -44,13 +45,27 @@ class Grouper {
   // normal run). The Grouper does not own it.
   void SetTrace(GroupTrace* trace) { state_.trace = trace; }
 
+  // With `always` set every case runs its first pass before the real ones,
+  // as the grouping rules have it; without, the first pass runs only when a
+  // real pass reads what it leaves (see FirstPass). The results are the same.
+  void SetFirstPassAlways(bool always) { firstPassAlways_ = always; }
+
   const GroupState& state() const { return state_; }
   GroupState& mutableState() { return state_; }
   bool tablesLoaded() const { return tables_ != nullptr; }
 
  private:
+  void RealPasses(GroupRequest& request, int flags);
+  const GroupState& RunAside(bool withLevels) override;
+
   std::shared_ptr<const TableSet> tables_;
+  std::shared_ptr<const CodeConversions> conversions_;  ///< null without tables
   GroupState state_;
+  bool firstPassAlways_ = false;
+  // The first pass run on the side for the case being grouped.
+  GroupState aside_;
+  bool asideRan_ = false;
+  bool asideWithLevels_ = false;
 };
 
 }  // namespace tallow

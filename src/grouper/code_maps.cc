@@ -1,6 +1,8 @@
 // The program's own procedure code conversion lists.
 #include "grouper/code_maps.h"
 
+#include "tables/codes.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -164,6 +166,54 @@ bool ContainsCode(std::span<const RowCode> codes, const char* code) {
     return PackCodeToNul(r.data()) < k;
   });
   return it != codes.end() && PackCodeToNul(it->data()) == key;
+}
+
+CodeConversions::CodeConversions(const TableSet* tables) {
+  const CodeMap jan2001 = ActiveCodeMapJan2001(tables);
+  const CodeMap from2001 = ActiveCodeMap2001(tables);
+  auto add = [this](const char* code) { keys_.push_back(PackCodeToNul(code)); };
+  for (const RowCode& code : WithdrawnCodes1999()) add(code.data());
+  for (CodeMap map : {CodeMap1999(), CodeMap2000(), jan2001, from2001}) {
+    for (const CodePair& pair : map) add(pair.from.data());
+  }
+  for (const char* code : {"N0471", "P4555", "S5521", "S5522"}) add(code);
+  std::sort(keys_.begin(), keys_.end());
+  keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+
+  // Each step asked as preparation asks it, with the code of the key.
+  entries_.resize(keys_.size());
+  for (std::size_t k = 0; k < keys_.size(); ++k) {
+    char code[kCodeLength];
+    for (int i = 0; i < kCodeLength; ++i) {
+      code[i] = static_cast<char>((keys_[k] >> (8 * (kCodeLength - 1 - i))) & 0xFF);
+    }
+    Entry& e = entries_[k];
+    auto set = [&e](int step, const char* to) {
+      e.steps = static_cast<uint8_t>(e.steps | (1u << step));
+      std::copy_n(to, kCodeLength, e.to[static_cast<std::size_t>(step)].begin());
+    };
+    auto convert = [&](int step, CodeMap map) {
+      if (const RowCode* to = FindConversion(map, code)) set(step, to->data());
+    };
+    auto is = [&code](const char* listed) { return CompareCodes(code, listed) == 0; };
+    if (ContainsCode(WithdrawnCodes1999(), code)) {
+      set(kStepWithdrawn1999, kBlankCode);
+    } else {
+      convert(kStepMap1999, CodeMap1999());
+    }
+    if (is("N0471")) set(kStepN0471, "N0470");
+    if (is("P4555")) set(kStepP4555, kBlankCode);
+    convert(kStepMap2000, CodeMap2000());
+    if (is("S5521") || is("S5522")) set(kStepS5521, "S5520");
+    convert(kStepJan2001, jan2001);
+    convert(kStepFrom2001, from2001);
+  }
+}
+
+const CodeConversions::Entry* CodeConversions::Find(uint64_t key) const {
+  const auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+  if (it == keys_.end() || *it != key) return nullptr;
+  return &entries_[static_cast<std::size_t>(it - keys_.begin())];
 }
 
 }  // namespace tallow

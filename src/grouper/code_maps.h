@@ -12,7 +12,10 @@
 // which then replace the built-in ones.
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <span>
+#include <vector>
 
 #include "tables/table_set.h"
 
@@ -47,5 +50,40 @@ const RowCode* FindConversion(CodeMap map, const char* code);
 
 // Whether `code` is in a sorted code list.
 bool ContainsCode(std::span<const RowCode> codes, const char* code);
+
+// The conversion steps of case code preparation, in the order they apply.
+enum ConversionStep : int {
+  kStepWithdrawn1999,  // blank from 1999-11-15
+  kStepMap1999,        // converted from 1999-11-15 (a withdrawn code is not)
+  kStepN0471,          // N0471 to N0470 from 2000-03-08
+  kStepP4555,          // P4555 blank from 2000-04-01
+  kStepMap2000,        // converted from 2000-04-01
+  kStepS5521,          // S5521 and S5522 to S5520 from 2000-05-01
+  kStepJan2001,        // converted in January 2001
+  kStepFrom2001,       // converted from February 2001
+  kConversionSteps
+};
+
+// Every code that a conversion step names, each with what every step makes
+// of it. Made once for a table set (the two long lists may come from it), so
+// that a case code is looked up once rather than in every list. A code not
+// held here is left as it is by every step.
+class CodeConversions {
+ public:
+  struct Entry {
+    uint8_t steps = 0;  ///< bit k: step k changes the code
+    std::array<RowCode, kConversionSteps> to{};
+  };
+
+  // `tables` may be null: the built-in lists.
+  explicit CodeConversions(const TableSet* tables);
+
+  // The entry of a code packed by PackCodeToNul, or null.
+  const Entry* Find(uint64_t key) const;
+
+ private:
+  std::vector<uint64_t> keys_;  ///< sorted
+  std::vector<Entry> entries_;  ///< in the order of keys_
+};
 
 }  // namespace tallow

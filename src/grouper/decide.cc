@@ -131,6 +131,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
 
   if (r[2] & kEveryDxCovered) {
     std::copy_n(&r[kRuleDxAll], 5, s.savedAllDxRequirement.begin());
+    s.allDxRequirementSaved = true;
     for (int i = 0; i < s.diagnosisCount; ++i) {
       if (s.diagnosisEntry[i] >= 0 && !DiagnosisCovered(s.diagnosisWork[i], &r[kRuleDxAll])) {
         return RuleReason::kEveryDxCovered;
@@ -341,6 +342,12 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
 
   // Secondary diagnoses.
   if (s.baseDrg == 3900) {
+    // Without the first pass the requirement may be one it saved.
+    if (s.firstPass == FirstPass::kLeftOut && !s.allDxRequirementSaved) {
+      s.savedAllDxRequirement = s.firstPassAside->RunAside(false).savedAllDxRequirement;
+      s.allDxRequirementSaved = true;
+      s.firstPassReads |= kReadAllDxRequirement;
+    }
     for (int i = 1; i < s.diagnosisCount; ++i) {
       if (!DiagnosisCovered(s.diagnosisWork[i], s.savedAllDxRequirement.data())) {
         s.secondaryIndex = i;

@@ -51,6 +51,38 @@ struct CcMemo {
   }
 };
 
+// How the first pass of a case ran. It leaves three things for the real
+// passes: firstPassDrg (compared by the level count of cases dated
+// 1998-07-01 to 2001), savedAllDxRequirement (read for DRG 390 when the real
+// passes saved none) and diagnosisLevels (kept when no real pass counts
+// levels). When the whole grouping runs untraced, GroupCase leaves the first
+// pass out, and a step that comes to read one of the three has the first
+// pass run on a copy of the state (FirstPassAside) and takes what it left.
+enum class FirstPass : uint8_t {
+  kRan,      ///< the first pass ran before the real passes
+  kLeftOut,  ///< the real passes ran alone; firstPassReads says what was taken from the side
+};
+
+// Bits of GroupState::firstPassReads: what the real passes took from the
+// first pass run on the side.
+inline constexpr uint8_t kReadFirstPassDrg = 0x01;
+inline constexpr uint8_t kReadAllDxRequirement = 0x02;
+inline constexpr uint8_t kReadDiagnosisLevels = 0x04;
+
+struct GroupState;
+class CodeConversions;
+
+// Runs the first pass of the case being grouped on a copy of the state, so
+// that a real pass that went without it can take what it left. `withLevels`
+// false may leave out its level count (diagnosisLevels then means nothing).
+class FirstPassAside {
+ public:
+  virtual const GroupState& RunAside(bool withLevels) = 0;
+
+ protected:
+  ~FirstPassAside() = default;
+};
+
 // caseErrors bits
 inline constexpr uint8_t kAgeInvalid = 0x01;
 inline constexpr uint8_t kSexInvalid = 0x02;
@@ -65,6 +97,9 @@ struct GroupState {
   const char* surgeryModifiers = nullptr; ///< 5 characters
   GroupRequest* request = nullptr;
   GroupTrace* trace = nullptr;  ///< told every step when set (tallow explain)
+  // The conversions of case codes by code, made for the tables; null: the
+  // lists are searched one by one.
+  const CodeConversions* conversions = nullptr;
 
   // --- case values ---
   int diagnosisCount = 0;
@@ -106,15 +141,23 @@ struct GroupState {
   bool unrelatedRetry = false;
   int savedMdc = 0;
   std::array<uint8_t, 5> savedAllDxRequirement{};  ///< not reset between passes
+  bool allDxRequirementSaved = false;  ///< savedAllDxRequirement holds what the full passes would
 
   // --- finalisation ---
   int finalDrg = kUngroupableDrg;
-  int firstPassDrg = 0;
+  int firstPassDrg = 0;  ///< first pass left out: 0 unless a level count took it from the side
   int finaliseStatus = 0;
   int levelSourceIndex = -1;
   char severityLevel = '0';
   std::array<char, kMaxDiagnoses> diagnosisLevels{
       '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0', '0'};
+
+  // --- the first pass left out (see FirstPass) ---
+  FirstPass firstPass = FirstPass::kRan;
+  uint8_t firstPassReads = 0;   ///< kRead* bits
+  bool levelsCounted = false;   ///< a real pass filled diagnosisLevels
+  bool countLevels = true;      ///< clear: finalisation stops before the level count
+  FirstPassAside* firstPassAside = nullptr;  ///< set while firstPass is kLeftOut
 
   // --- per-case memo of the const CC searches ---
   mutable CcMemo ccMemo;

@@ -2,6 +2,7 @@
 // conversions.
 #include "grouper/prepare.h"
 
+#include <bit>
 #include <cstring>
 
 #include "grouper/code_maps.h"
@@ -41,14 +42,65 @@ Windows WindowsOf(const char* caseDate) {
   };
 }
 
+// The steps in force for a case date in the windows.
+uint8_t StepsIn(const Windows& w) {
+  uint8_t steps = 0;
+  auto in = [&steps](bool window, int step) {
+    if (window) steps = static_cast<uint8_t>(steps | (1u << step));
+  };
+  in(w.withdrawn1999, kStepWithdrawn1999);
+  in(w.withdrawn1999, kStepMap1999);
+  in(w.n0471, kStepN0471);
+  in(w.p4555, kStepP4555);
+  in(w.p4555, kStepMap2000);
+  in(w.s5521, kStepS5521);
+  in(w.jan2001, kStepJan2001);
+  in(w.from2001, kStepFrom2001);
+  return steps;
+}
+
+const char* StepName(const GroupState& s, int step) {
+  const bool jan = s.tables != nullptr && s.tables->codeMapJan2001.present;
+  const bool from = s.tables != nullptr && s.tables->codeMap2001.present;
+  switch (step) {
+    case kStepWithdrawn1999: return "codes withdrawn from 1999-11-15";
+    case kStepMap1999: return "conversions from 1999-11-15";
+    case kStepN0471: return "N0471 to N0470 from 2000-03-08";
+    case kStepP4555: return "P4555 withdrawn from 2000-04-01";
+    case kStepMap2000: return "conversions from 2000-04-01";
+    case kStepS5521: return "S5521, S5522 to S5520 from 2000-05-01";
+    case kStepJan2001:
+      return jan ? "conversions of January 2001 (SGMAPJ1)" : "conversions of January 2001 (built in)";
+    default:
+      return from ? "conversions from February 2001 (SGMAP1)"
+                  : "conversions from February 2001 (built in)";
+  }
+}
+
+// The conversion of one procedure code by the index of the table set: the
+// last step in force that changes the code gives the work code.
+void ConvertByIndex(GroupState& s, int position, const char* code, uint8_t inForce) {
+  const CodeConversions::Entry* e = s.conversions->Find(PackCodeToNul(code));
+  if (e == nullptr) return;
+  const unsigned steps = e->steps & inForce;
+  if (steps == 0) return;
+  const int last = 31 - std::countl_zero(steps);
+  char* work = s.procedureWork[static_cast<std::size_t>(position)].code;
+  SetWorkCode(work, e->to[static_cast<std::size_t>(last)].data());
+  TALLOW_TRACE(s, CodeConverted(position, code, work, StepName(s, last)));
+}
+
 }  // namespace
 
 int PrepareCaseCodes(GroupState& s) {
   const GroupRequest& request = *s.request;
   const Windows w = WindowsOf(s.caseDate);
   const bool anyWindow = w.withdrawn1999;  // every other window lies inside this one
-  const CodeMap jan2001 = ActiveCodeMapJan2001(s.tables);
-  const CodeMap from2001 = ActiveCodeMap2001(s.tables);
+  const uint8_t inForce = StepsIn(w);
+  // The long lists in force, searched only without the index.
+  const bool byLists = s.conversions == nullptr;
+  const CodeMap jan2001 = byLists ? ActiveCodeMapJan2001(s.tables) : CodeMap{};
+  const CodeMap from2001 = byLists ? ActiveCodeMap2001(s.tables) : CodeMap{};
 
   for (int i = 0; i < s.procedureCount; ++i) {
     // Every step reads the request's code; the work code only receives.
@@ -57,6 +109,11 @@ int PrepareCaseCodes(GroupState& s) {
     char* work = s.procedureWork[i].code;
     SetWorkCode(work, code);
     if (!anyWindow || PackCode(code) == kPackedBlankCode) continue;
+
+    if (!byLists) {
+      ConvertByIndex(s, i, code, inForce);
+      continue;
+    }
 
     // The list behind the last step that changed the work code, for a trace.
     const char* list = nullptr;
@@ -70,26 +127,18 @@ int PrepareCaseCodes(GroupState& s) {
     };
 
     if (ContainsCode(WithdrawnCodes1999(), code)) {
-      set(kBlankCode, "codes withdrawn from 1999-11-15");
+      set(kBlankCode, StepName(s, kStepWithdrawn1999));
     } else {
-      convert(CodeMap1999(), "conversions from 1999-11-15");
+      convert(CodeMap1999(), StepName(s, kStepMap1999));
     }
-    if (w.n0471 && is("N0471")) set("N0470", "N0471 to N0470 from 2000-03-08");
+    if (w.n0471 && is("N0471")) set("N0470", StepName(s, kStepN0471));
     if (w.p4555) {
-      if (is("P4555")) set(kBlankCode, "P4555 withdrawn from 2000-04-01");
-      convert(CodeMap2000(), "conversions from 2000-04-01");
+      if (is("P4555")) set(kBlankCode, StepName(s, kStepP4555));
+      convert(CodeMap2000(), StepName(s, kStepMap2000));
     }
-    if (w.s5521 && (is("S5521") || is("S5522"))) set("S5520", "S5521, S5522 to S5520 from 2000-05-01");
-    if (w.jan2001) {
-      convert(jan2001, s.tables != nullptr && s.tables->codeMapJan2001.present
-                           ? "conversions of January 2001 (SGMAPJ1)"
-                           : "conversions of January 2001 (built in)");
-    }
-    if (w.from2001) {
-      convert(from2001, s.tables != nullptr && s.tables->codeMap2001.present
-                            ? "conversions from February 2001 (SGMAP1)"
-                            : "conversions from February 2001 (built in)");
-    }
+    if (w.s5521 && (is("S5521") || is("S5522"))) set("S5520", StepName(s, kStepS5521));
+    if (w.jan2001) convert(jan2001, StepName(s, kStepJan2001));
+    if (w.from2001) convert(from2001, StepName(s, kStepFrom2001));
     if (list != nullptr) TALLOW_TRACE(s, CodeConverted(i, code, work, list));
   }
 

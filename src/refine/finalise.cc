@@ -66,6 +66,7 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
   const int start = (s.finalDrg == 1210 || d == 1240) ? 0 : 1;
 
   s.diagnosisLevels.fill('0');
+  s.levelsCounted = true;
   const int count = DiagnosisPositions(s);
   constexpr bool traced = kTraced;
   for (int i = start; i < count; ++i) {
@@ -87,6 +88,11 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
       continue;
     }
     const RefinedCcRow& row = rows[p];
+    if (firstPassWindow && s.firstPass == FirstPass::kLeftOut &&
+        !(s.firstPassReads & kReadFirstPassDrg)) {
+      s.firstPassDrg = s.firstPassAside->RunAside(false).finalDrg;
+      s.firstPassReads |= kReadFirstPassDrg;
+    }
     if (firstPassWindow && row.ccDrg == s.firstPassDrg) {
       TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kFirstPassDrg));
       continue;
@@ -132,36 +138,26 @@ namespace {
 int SearchCcEntry(const GroupState& s, int position) {
   const int entry = s.diagnosisEntry[position];
   if (entry < 0 || s.active.refinedCc == nullptr) return -1;
-  const std::vector<RefinedCcRow>& rows = s.active.refinedCc->rows;
-  const std::vector<uint64_t>& keys = s.active.refinedCc->keys;
+  const RefinedCcTable& table = *s.active.refinedCc;
+  const std::vector<RefinedCcRow>& rows = table.rows;
+  const std::vector<uint64_t>& keys = table.keys;
   const bool packed = keys.size() == rows.size();
   const int n = static_cast<int>(rows.size());
   const char* code = s.diagnosisWork[position].code;
   const uint64_t key = PackCode(code);
   auto keyAt = [&](int r) { return packed ? keys[static_cast<std::size_t>(r)] : PackCode(rows[r].code.data()); };
 
-  // Bisection: rows at or below lo sort before the code, rows at or above hi
-  // after it.
-  int lo = -1;
-  int hi = n;
-  int step = (n + 1) / 2;
-  int hit = -1;
-  while (step > 0) {
-    const int mid = lo + step;
-    const uint64_t at = keyAt(mid);
-    if (key < at) {
-      hi = mid;
-    } else if (key > at) {
-      lo = mid;
-    } else {
-      hit = mid;
-      break;
-    }
-    step = (hi - lo) / 2;
+  // The first row of the entry's code, made at load for the active tables.
+  const DiagnosisTable* dx = s.active.diagnosis;
+  const auto edition = static_cast<std::size_t>(s.active.edition);
+  int hit = kRefinedCcSearch;
+  if (s.tables != nullptr && dx != nullptr &&
+      static_cast<std::size_t>(entry) < dx->refinedCcRow.size() &&
+      dx == &s.tables->diagnosis[edition] && &table == &s.tables->refinedCc[edition]) {
+    hit = dx->refinedCcRow[static_cast<std::size_t>(entry)];
   }
+  if (hit == kRefinedCcSearch) hit = FirstRefinedCcRow(table, key);
   if (hit < 0) return -1;
-  // A code has at most two rows: one step back reaches its first row.
-  if (hit > 0 && keyAt(hit - 1) == key) --hit;
 
   for (int r = hit; r < n && keyAt(r) == key; ++r) {
     const RefinedCcRow& row = rows[r];
@@ -261,7 +257,7 @@ int Finalise(GroupState& s) {
     }
   }
 
-  CountLevels(s, principal, d, column);
+  if (s.countLevels) CountLevels(s, principal, d, column);
   return kFinaliseDone;
 }
 

@@ -82,6 +82,36 @@ const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition editi
   return tables.ccEntry[1];
 }
 
+int FirstRefinedCcRow(const RefinedCcTable& table, uint64_t key) {
+  const std::vector<RefinedCcRow>& rows = table.rows;
+  const bool packed = table.keys.size() == rows.size();
+  const int n = static_cast<int>(rows.size());
+  auto keyAt = [&](int r) {
+    return packed ? table.keys[static_cast<std::size_t>(r)] : PackCode(rows[r].code.data());
+  };
+  // Rows at or below lo sort before the code, rows at or above hi after it.
+  int lo = -1;
+  int hi = n;
+  int step = (n + 1) / 2;
+  int hit = -1;
+  while (step > 0) {
+    const int mid = lo + step;
+    const uint64_t at = keyAt(mid);
+    if (key < at) {
+      hi = mid;
+    } else if (key > at) {
+      lo = mid;
+    } else {
+      hit = mid;
+      break;
+    }
+    step = (hi - lo) / 2;
+  }
+  if (hit < 0) return -1;
+  if (hit > 0 && keyAt(hit - 1) == key) --hit;
+  return hit;
+}
+
 void MakeCcExclusionRows(TableSet& tables) {
   for (RefinedCcTable& refined : tables.refinedCc) {
     refined.keys.resize(refined.rows.size());
@@ -96,6 +126,32 @@ void MakeCcExclusionRows(TableSet& tables) {
     for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
       const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
       dx.ccExclusionRow[i] = static_cast<int16_t>(FindCcRow(cc, key));
+    }
+    // The code of each entry is that of the category whose entries the
+    // lookups search for it (a category count reads as a signed byte).
+    const RefinedCcTable& refined = tables.refinedCc[static_cast<std::size_t>(e)];
+    dx.refinedCcRow.assign(dx.entryTail.size(), kRefinedCcSearch);
+    std::vector<uint8_t> reached(dx.entryTail.size(), 0);
+    for (int category = 0; category < kCategorySlots; ++category) {
+      const int count = static_cast<int8_t>(dx.categoryCount[static_cast<std::size_t>(category)]);
+      const int start = dx.categoryStart[static_cast<std::size_t>(category)];
+      for (int entry = start; entry < start + count; ++entry) {
+        if (entry < 0 || entry >= static_cast<int>(dx.entryTail.size())) continue;
+        const auto at = static_cast<std::size_t>(entry);
+        if (reached[at]++ != 0) {
+          dx.refinedCcRow[at] = kRefinedCcSearch;
+          continue;
+        }
+        char code[kCodeLength];
+        code[0] = static_cast<char>('A' + category / 100);
+        code[1] = static_cast<char>('0' + (category / 10) % 10);
+        code[2] = static_cast<char>('0' + category % 10);
+        const int tail = dx.entryTail[at];
+        auto half = [](int v) { return v == 15 ? ' ' : (v <= 9 ? static_cast<char>('0' + v) : '?'); };
+        code[3] = half(tail >> 4);
+        code[4] = half(tail & 0xF);
+        dx.refinedCcRow[at] = FirstRefinedCcRow(refined, PackCode(code));
+      }
     }
   }
 }

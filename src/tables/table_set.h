@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -73,6 +74,11 @@ struct DiagnosisTable {
   // (CCTAB and entryCcRow for editions 8 and 9, CCTAB0/CCTAB1 and the entry
   // itself for editions 0 and 1), or -1. Empty when not made.
   std::vector<int16_t> ccExclusionRow;
+  // Made at load (MakeCcExclusionRows): for each entry, the RDRGCC row of the
+  // edition that FirstRefinedCcRow gives for the entry's code, or -1;
+  // kRefinedCcSearch for an entry that no code reaches or more than one
+  // does (categories that share entries). Empty when not made.
+  std::vector<int32_t> refinedCcRow;
 
   // Class record of an entry that belongs to a category (validated at load).
   const DiagnosisClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
@@ -188,6 +194,13 @@ struct RefinedCcTable {
   std::vector<uint64_t> keys;
 };
 
+inline constexpr int32_t kRefinedCcSearch = -2;
+
+// The bisection over the rows of a refined CC table for a packed code: a row
+// of the code stepped back once to the code's first row (a code has at most
+// two rows), or -1. Rows out of code order may hide a code's rows.
+int FirstRefinedCcRow(const RefinedCcTable& table, uint64_t key);
+
 struct RefinedDrgSlot {
   bool filled = false;       ///< some RDRGDRG line named this slot
   int16_t refinedDrg = 0;
@@ -227,6 +240,8 @@ inline constexpr char kCodeMap2001File[] = "SGMAP1";      // conversions from Fe
 // ---------------------------------------------------------------------------
 // The whole set
 
+class CodeConversions;
+
 class TableSet {
  public:
   TableSet() = default;
@@ -244,6 +259,11 @@ class TableSet {
   LevelMatrix levelMatrix;
   CodeMapFile codeMapJan2001;
   CodeMapFile codeMap2001;
+
+  // The index of the procedure code conversions (grouper/code_maps.h), made
+  // by the first Grouper of the set and shared by every later one.
+  mutable std::once_flag conversionsMade;
+  mutable std::shared_ptr<const CodeConversions> conversions;
 };
 
 // ---------------------------------------------------------------------------

@@ -69,6 +69,8 @@ long AllocationsFor(const std::shared_ptr<const TableSet>& tables, int copies,
 TEST(AllocationTest, NothingIsAllocatedPerCase) {
   const std::shared_ptr<const TableSet> tables = DemoTables();
   ASSERT_NE(tables, nullptr);
+  // The first grouper of a table set makes what every later one shares.
+  AllocationsFor(tables, 1, OutputFormat::kLines);
   for (OutputFormat format : {OutputFormat::kLines, OutputFormat::kJsonl, OutputFormat::kCsv}) {
     EXPECT_EQ(AllocationsFor(tables, 40, format), AllocationsFor(tables, 2, format));
   }

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "grouper/code_maps.h"
 #include "grouper/test_case.h"
@@ -54,15 +55,20 @@ const Conversion kConversions[] = {
 };
 
 TEST(PrepareCaseCodes, ConvertsProceduresByDate) {
-  for (const Conversion& c : kConversions) {
-    SCOPED_TRACE(c.name);
-    TestCase t(nullptr, c.date);
-    t.Procedures({"Q2950", c.code, nullptr});
-    EXPECT_EQ(PrepareCaseCodes(t.s), 0);
-    EXPECT_EQ(t.WorkProcedure(0), "Q2950");
-    EXPECT_EQ(t.WorkProcedure(1), c.expected);
-    EXPECT_EQ(t.WorkProcedure(2), "     ");
-    EXPECT_EQ(t.s.procedureWork[1].code[5], '\0');
+  const CodeConversions index(nullptr);
+  const CodeConversions* const ways[] = {nullptr, &index};
+  for (const CodeConversions* by : ways) {
+    for (const Conversion& c : kConversions) {
+      SCOPED_TRACE(std::string(c.name) + (by != nullptr ? ", by the index" : ", by the lists"));
+      TestCase t(nullptr, c.date);
+      t.s.conversions = by;
+      t.Procedures({"Q2950", c.code, nullptr});
+      EXPECT_EQ(PrepareCaseCodes(t.s), 0);
+      EXPECT_EQ(t.WorkProcedure(0), "Q2950");
+      EXPECT_EQ(t.WorkProcedure(1), c.expected);
+      EXPECT_EQ(t.WorkProcedure(2), "     ");
+      EXPECT_EQ(t.s.procedureWork[1].code[5], '\0');
+    }
   }
 }
 
@@ -81,16 +87,75 @@ TEST(PrepareCaseCodes, CompleteListFromTheTablesReplacesTheBuiltInOne) {
   auto tables = std::make_shared<TableSet>();
   tables->codeMap2001.present = true;
   tables->codeMap2001.pairs = {{{'Q', '2', '9', '9', '2'}, {'Q', '2', '9', '9', '9'}}};
-  TestCase t(tables, "20010315");
-  t.Procedures({"Q2992", "R3433", "N0471"});
-  PrepareCaseCodes(t.s);
-  EXPECT_EQ(t.WorkProcedure(0), "Q2999");
-  EXPECT_EQ(t.WorkProcedure(1), "R3433");  // built-in pair not used
-  EXPECT_EQ(t.WorkProcedure(2), "N0470");  // earlier steps still apply
+  const CodeConversions index(tables.get());
+  const CodeConversions* const ways[] = {nullptr, &index};
+  for (const CodeConversions* by : ways) {
+    SCOPED_TRACE(by != nullptr ? "by the index" : "by the lists");
+    TestCase t(tables, "20010315");
+    t.s.conversions = by;
+    t.Procedures({"Q2992", "R3433", "N0471"});
+    PrepareCaseCodes(t.s);
+    EXPECT_EQ(t.WorkProcedure(0), "Q2999");
+    EXPECT_EQ(t.WorkProcedure(1), "R3433");  // built-in pair not used
+    EXPECT_EQ(t.WorkProcedure(2), "N0470");  // earlier steps still apply
 
-  t.Date("20010115");  // the January list is still the built-in one
-  PrepareCaseCodes(t.s);
-  EXPECT_EQ(t.WorkProcedure(1), "R3512");
+    t.Date("20010115");  // the January list is still the built-in one
+    PrepareCaseCodes(t.s);
+    EXPECT_EQ(t.WorkProcedure(1), "R3512");
+  }
+}
+
+// The index of every code the lists name gives the work code the lists give,
+// on a day in and at each edge of every window, for the built-in lists and
+// for complete lists from the tables (one of them naming a code twice);
+// so do the neighbours of those codes and codes ending early at a NUL.
+TEST(PrepareCaseCodes, IndexConvertsAsTheListsDo) {
+  auto tables = std::make_shared<TableSet>();
+  tables->codeMapJan2001.present = true;
+  tables->codeMapJan2001.pairs = {{{'N', '0', '4', '7', '1'}, {'Q', '2', '9', '9', '9'}},
+                                  {{'Q', '2', '9', '9', '2'}, {'S', '5', '5', '2', '1'}}};
+  tables->codeMap2001.present = true;
+  tables->codeMap2001.pairs = {{{'C', '8', '5', '3', '0'}, {'P', '4', '5', '5', '5'}},
+                               {{'P', '4', '5', '5', '5'}, {'N', '0', '4', '7', '0'}},
+                               {{'P', '4', '5', '5', '5'}, {'N', '0', '4', '7', '1'}},
+                               {{'S', '5', '\0', '2', '1'}, {'S', '5', '5', '2', '0'}}};
+  const char* const dates[] = {"19991114", "19991115", "20000307", "20000308", "20000331",
+                               "20000401", "20000430", "20000501", "20001231", "20010101",
+                               "20010131", "20010201", "20011231", "20020101", "        "};
+  const TableSet* const sets[] = {nullptr, tables.get()};
+  for (const TableSet* set : sets) {
+    std::vector<std::string> codes = {"N0471", "P4555", "S5521", "S5522",
+                                      std::string("S5\0  ", 5), std::string("N04\0 ", 5)};
+    for (const RowCode& code : WithdrawnCodes1999()) codes.emplace_back(code.data(), 5);
+    for (CodeMap map : {CodeMap1999(), CodeMap2000(), ActiveCodeMapJan2001(set),
+                        ActiveCodeMap2001(set)}) {
+      for (const CodePair& pair : map) codes.emplace_back(pair.from.data(), 5);
+    }
+    const std::size_t listed = codes.size();
+    for (std::size_t i = 0; i < listed; ++i) {
+      for (char last : {'0', '9', ' '}) codes.push_back(codes[i].substr(0, 4) + last);
+    }
+    const CodeConversions index(set);
+    int changed = 0;
+    for (const char* date : dates) {
+      for (const std::string& code : codes) {
+        TestCase lists(nullptr, date);
+        TestCase indexed(nullptr, date);
+        lists.s.tables = indexed.s.tables = set;
+        indexed.s.conversions = &index;
+        lists.Procedures({"     "});
+        indexed.Procedures({"     "});
+        lists.request.procedureCodes[0] = indexed.request.procedureCodes[0] = code.data();
+        PrepareCaseCodes(lists.s);
+        PrepareCaseCodes(indexed.s);
+        ASSERT_EQ(indexed.WorkProcedure(0), lists.WorkProcedure(0))
+            << (set != nullptr ? "table lists" : "built-in lists") << ", " << date << ", "
+            << code;
+        changed += lists.WorkProcedure(0) != code;
+      }
+    }
+    EXPECT_GT(changed, 1000);
+  }
 }
 
 TEST(CodeMaps, ListsAreSortedWithoutRepeatsAndFindEveryFromCode) {
