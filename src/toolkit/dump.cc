@@ -58,6 +58,17 @@ std::string Describe(const TableInfo& t) {
 // ---------------------------------------------------------------------------
 // Binary tables
 
+// The code of an entry of category c with the stored tail: the code when
+// build would read it back to the same tail, else "A01/HH".
+std::string EntryCodeText(int c, int tail, bool strictTail) {
+  const std::string code = CodeText(c, tail);
+  DecodedCode decoded;
+  if (DecodeCode(code.c_str(), strictTail, &decoded) && decoded.tail == tail) {
+    return CodeToken(code.c_str());
+  }
+  return fmt::format("{}/{:02X}", CategoryText(c), tail);
+}
+
 void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
   const bool diagnosis = t.kind == TableKind::kDiagnosis;
   const int entries = diagnosis ? kDiagnosisEntries[t.index] : kProcedureEntries[t.index];
@@ -76,6 +87,10 @@ void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
       *out += fmt::format("class {} {}\n", k + 1, SparseBytesText(rec, classBytes, 0));
     }
   }
+  // Categories in ascending order; build places each where the previous one
+  // ended unless a start record says otherwise.
+  std::vector<bool> covered(static_cast<std::size_t>(entries), false);
+  int cursor = 0;
   for (int c = 0; c < kCategorySlots; ++c) {
     const unsigned char* rec = Bytes(bytes, 3 * static_cast<std::size_t>(c));
     const int count = rec[0];
@@ -89,16 +104,28 @@ void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
     if (first >= last || start < 0 || start + count > entries) {
       *out += fmt::format("# category {}: {} entries from {} run outside the {} entries\n",
                           CategoryText(c), count, start, entries);
+    } else {
+      if (start != cursor) *out += fmt::format("start {} {}\n", CategoryText(c), start);
+      cursor = start + count;
     }
     for (int i = first; i < last; ++i) {
+      covered[static_cast<std::size_t>(i)] = true;
       const unsigned char* e = Bytes(bytes, kIndexBytes + static_cast<std::size_t>(i) * entryBytes);
-      const std::string code = CodeToken(CodeText(c, e[0]).c_str());
-      *out += fmt::format("entry {} {}", code, LoadBigEndian16(e + 1));
+      *out += fmt::format("entry {} {}", EntryCodeText(c, e[0], diagnosis), LoadBigEndian16(e + 1));
       if (diagnosis && LoadBigEndian16(e + 3) != 0) {
         *out += fmt::format(" {}", LoadBigEndian16(e + 3));
       }
       out->push_back('\n');
     }
+  }
+  // Positions of no category are never read; what they hold is kept as is.
+  for (int i = 0; i < entries; ++i) {
+    const unsigned char* e = Bytes(bytes, kIndexBytes + static_cast<std::size_t>(i) * entryBytes);
+    if (covered[static_cast<std::size_t>(i)] ||
+        std::all_of(e, e + entryBytes, [](unsigned char b) { return b == 0; })) {
+      continue;
+    }
+    *out += fmt::format("spare {} {}\n", i, DenseHexText(e, entryBytes));
   }
 }
 
@@ -128,6 +155,8 @@ void DumpDated(std::string_view bytes, std::string* out) {
 
 void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
   const int rules = kDrgRules[t.index];
+  std::vector<bool> covered(static_cast<std::size_t>(rules) + 1, false);
+  int cursor = 1;
   for (int m = 1; m <= kMdcSlots; ++m) {
     const unsigned char* rec = Bytes(bytes, 3 * static_cast<std::size_t>(m - 1));
     const int start = LoadBigEndian16(rec);
@@ -139,14 +168,27 @@ void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
     if (start < 1 || start - 1 + count > rules) {
       *out += fmt::format("# MDC {}: {} rules from rule {} run outside the {} rules\n", m, count,
                           start, rules);
+    } else {
+      if (start != cursor) *out += fmt::format("start {} {}\n", m, start);
+      cursor = start + count;
     }
     const int first = std::max(start, 1);
     const int last = std::min(start + count - 1, rules);
     for (int k = first; k <= last; ++k) {
+      covered[static_cast<std::size_t>(k)] = true;
       const unsigned char* r = Bytes(bytes, kRuleIndexBytes + static_cast<std::size_t>(k - 1) * kRuleBytes);
       *out += fmt::format("rule {} {} {} {}\n", m, DrgText(LoadBigEndianU16(r + 44), r[43]), r[0],
                           SparseBytesText(r + 1, kRequireBytes, 1));
     }
+  }
+  // Rules of no MDC are never tried; what they hold is kept as is.
+  for (int k = 1; k <= rules; ++k) {
+    const unsigned char* r = Bytes(bytes, kRuleIndexBytes + static_cast<std::size_t>(k - 1) * kRuleBytes);
+    if (covered[static_cast<std::size_t>(k)] ||
+        std::all_of(r, r + kRuleBytes, [](unsigned char b) { return b == 0; })) {
+      continue;
+    }
+    *out += fmt::format("spare {} {}\n", k, DenseHexText(r, kRuleBytes));
   }
 }
 
@@ -198,6 +240,7 @@ void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
     --used;
   }
   int cursor = 0;
+  std::vector<bool> covered(static_cast<std::size_t>(areaSize), false);
   for (std::size_t i = 0; i < used; ++i) {
     const Row& row = rows[i];
     int length = 0;
@@ -209,7 +252,20 @@ void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
     }
     if (row.offset != cursor) *out += fmt::format(" @{}", row.offset);
     out->push_back('\n');
-    cursor = std::max(cursor, row.offset + length);
+    if (row.offset >= 0 && row.offset <= areaSize) cursor = std::max(cursor, row.offset + length);
+    for (int k = 0; k < length; ++k) covered[static_cast<std::size_t>(row.offset + k)] = true;
+  }
+  // Bytes of the area that no list holds are never read; they are kept as
+  // they are, at most 32 a record.
+  for (int p = 0; p < areaSize;) {
+    if (covered[static_cast<std::size_t>(p)] || area[p] == 0) {
+      ++p;
+      continue;
+    }
+    int end = p;
+    while (end < areaSize && end - p < 32 && !covered[static_cast<std::size_t>(end)] && area[end] != 0) ++end;
+    *out += fmt::format("spare {} {}\n", p, DenseHexText(area + p, end - p));
+    p = end;
   }
 }
 
@@ -315,25 +371,30 @@ TextLines SplitText(std::string_view bytes) {
 void DumpText(const TableInfo& t, std::string_view bytes, std::string* out) {
   TextLines text = SplitText(bytes);
   if (text.crlf) *out += "lineend crlf\n";
-  std::size_t used = text.lines.size();
   const int fixed = FixedLines(t);
-  if (!text.unterminated && fixed >= 0 && used <= static_cast<std::size_t>(fixed)) {
-    if (t.kind == TableKind::kRefinedCc) {
-      while (used > 0 && text.lines[used - 1] == kPaddingRefinedCcLine) --used;
-    } else if (t.kind == TableKind::kRefinedDrg && used == static_cast<std::size_t>(fixed)) {
-      while (used > 1 && text.lines[used - 1] == text.lines[used - 2]) --used;
-      if (used == 1 && text.lines[0] == kDefaultRefinedDrgLine) used = 0;
+  // Lines past the fixed count are never read; they follow as surplus.
+  std::size_t main = text.lines.size();
+  if (fixed >= 0 && main > static_cast<std::size_t>(fixed)) main = static_cast<std::size_t>(fixed);
+  const std::vector<std::string> head(text.lines.begin(), text.lines.begin() + static_cast<long>(main));
+  std::size_t used = main;
+  // Build pads a table to its fixed count of lines as the loader counts
+  // them; padding is left out only where build puts it back.
+  const bool padded = !text.unterminated && main == text.lines.size() && fixed >= 0 &&
+                      LoaderLines(head, text.crlf, t.kind) == fixed;
+  if (padded && t.kind == TableKind::kRefinedCc) {
+    while (used > 0 && text.lines[used - 1] == kPaddingRefinedCcLine) --used;
+  } else if (padded && t.kind == TableKind::kRefinedDrg) {
+    while (used > 1 && text.lines[used - 1] == text.lines[used - 2] &&
+           LoaderLines({text.lines[used - 1]}, text.crlf, t.kind) == 1) {
+      --used;
     }
+    if (used == 1 && text.lines[0] == kDefaultRefinedDrgLine) used = 0;
   }
   if (t.kind == TableKind::kLevelMatrix) {
+    if (used != static_cast<std::size_t>(kLevelRows)) *out += fmt::format("lines {}\n", used);
     for (std::size_t r = 0; r < used; ++r) {
       const std::string& levels = text.lines[r];
-      if (r < kLevelRows && levels == std::string(kLevelColumns, '0')) continue;
-      if (r >= kLevelRows) {
-        *out += fmt::format("# line {} past the {} rows is never read: {}\n", r + 1, kLevelRows,
-                            Quote(levels));
-        continue;
-      }
+      if (levels == std::string(kLevelColumns, '0')) continue;
       *out += fmt::format("row {} {}\n", r + 1, levels.empty() ? "\"\"" : TokenText(levels));
     }
   } else {
@@ -342,6 +403,9 @@ void DumpText(const TableInfo& t, std::string_view bytes, std::string* out) {
       *out += field.empty() ? "raw " + Quote(text.lines[i]) : field;
       out->push_back('\n');
     }
+  }
+  for (std::size_t i = main; i < text.lines.size(); ++i) {
+    *out += "surplus " + Quote(text.lines[i]) + "\n";
   }
   if (text.unterminated) *out += "lastline unterminated\n";
 }

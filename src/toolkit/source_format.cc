@@ -48,7 +48,8 @@ bool ParseInteger(std::string_view text, long long* out) {
   return ec == std::errc() && end == last;
 }
 
-// A hex byte of one or two digits.
+}  // namespace
+
 bool ParseHexByte(std::string_view text, uint8_t* out) {
   if (text.empty() || text.size() > 2) return false;
   int v = 0;
@@ -60,8 +61,6 @@ bool ParseHexByte(std::string_view text, uint8_t* out) {
   *out = static_cast<uint8_t>(v);
   return true;
 }
-
-}  // namespace
 
 std::optional<TableInfo> FindTable(std::string_view nameOrPath) {
   const auto slash = nameOrPath.find_last_of("/\\");
@@ -119,6 +118,18 @@ int MaxLineLength(TableKind kind) {
     case TableKind::kNeonate: return 6;
     default: return 0;
   }
+}
+
+int LoaderLines(const std::vector<std::string>& lines, bool crlf, TableKind kind) {
+  const auto limit = static_cast<std::size_t>(MaxLineLength(kind)) + 1;
+  int count = 0;
+  for (const std::string& line : lines) {
+    std::size_t length = line.size();
+    // The reader drops the CR that stands directly before the line feed.
+    if (!crlf && length > 0 && line.back() == '\r') --length;
+    count += static_cast<int>(length / limit) + 1;
+  }
+  return count;
 }
 
 Status LineError(const std::string& fileName, int line, std::string_view message) {

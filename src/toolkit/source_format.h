@@ -53,6 +53,11 @@ int FixedLines(const TableInfo& table);
 // Longest line the loader's bounded reader takes as one line.
 int MaxLineLength(TableKind kind);
 
+// How many lines the loader's bounded reader takes from these lines, each
+// ended by a line feed (CR LF with crlf): a line longer than the reader's
+// limit counts once for every piece.
+int LoaderLines(const std::vector<std::string>& lines, bool crlf, TableKind kind);
+
 // Binary layouts.
 inline constexpr int kIndexBytes = kCategorySlots * 3;  // category index of DXTAB, SGTAB8/9
 inline constexpr int kDiagnosisEntryBytes = 5;
@@ -132,6 +137,9 @@ class FieldReader {
   const std::string& file_;
   const SourceLine& line_;
 };
+
+// A hex byte of one or two digits.
+bool ParseHexByte(std::string_view text, uint8_t* out);
 
 // Inverse field forms for dump.
 std::string DenseHexText(const uint8_t* bytes, int n);
