@@ -422,15 +422,13 @@ Result<std::string> DumpTableFile(const std::string& name, std::string_view byte
     return Status::Error(fmt::format("{}: not the name of a table", name));
   }
   std::string out = fmt::format("# {}: {}\n", table->name, Describe(*table));
+  std::string_view surplus;
   if (!IsTextTable(table->kind)) {
     const std::size_t size = BinarySize(*table);
     if (bytes.size() < size) {
       return Status::Error(fmt::format("{}: {} bytes, {} needed", table->name, bytes.size(), size));
     }
-    if (bytes.size() > size) {
-      out += fmt::format("# {} bytes past the fixed size are never read and not shown\n",
-                         bytes.size() - size);
-    }
+    surplus = bytes.substr(size);
     bytes = bytes.substr(0, size);
   }
   switch (table->kind) {
@@ -451,6 +449,13 @@ Result<std::string> DumpTableFile(const std::string& name, std::string_view byte
     default:
       DumpText(*table, bytes, &out);
       break;
+  }
+  // Bytes past the fixed size are never read; they follow, 32 a record.
+  for (std::size_t p = 0; p < surplus.size(); p += 32) {
+    const std::string_view part = surplus.substr(p, 32);
+    out += "surplus " +
+           DenseHexText(reinterpret_cast<const uint8_t*>(part.data()), static_cast<int>(part.size())) +
+           "\n";
   }
   return out;
 }
