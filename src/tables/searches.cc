@@ -59,12 +59,10 @@ bool InExclusionList(const CcExclusionTable& table, int row, int x) {
   if (items == 0) return false;  // an empty list may carry any offset
   const uint8_t* p = table.listArea.data() + table.listOffset[r];
   for (int item = 0; item < items; ++item) {
-    const bool ranged = (p[0] & 0x80) != 0;
-    const int value = ((p[0] & 0x7F) << 8) | p[1];
-    const int length = ranged ? p[2] : 0;
-    if (x < value) return false;
-    if (x <= value + length) return true;
-    p += ranged ? 3 : 2;
+    const ExclusionItem it = DecodeExclusionItem(p);
+    if (x < it.value) return false;
+    if (x <= it.value + it.length) return true;
+    p += it.range ? 3 : 2;
   }
   return false;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tables/codes.h"
+#include "tables/formats.h"
 #include "tables/status.h"
 
 namespace tallow {
@@ -30,24 +31,7 @@ enum class Edition : uint8_t {
   k0 = 2,  ///< "20020101" up to before "20030101"
   k1 = 3,  ///< "20030101" and later
 };
-inline constexpr int kEditionCount = 4;
-
-inline constexpr int kDiagnosisEntries[kEditionCount] = {9210, 9420, 12310, 12311};
-inline constexpr int kDiagnosisClasses = 383;
-inline constexpr int kProcedureEntries[2] = {828, 816};  // SGTAB8, SGTAB9
-inline constexpr int kProcedureClasses[2] = {337, 339};
-inline constexpr int kDatedProcedureRows = 1608;         // SGTAB0
-inline constexpr int kDrgRules[2] = {531, 539};           // DGTAB, DGTAB0
-inline constexpr int kMdcSlots = 30;
-inline constexpr int kCcRangeRows = 1552;                 // CCTAB
-inline constexpr int kCcRangeListBytes = 7436;
-inline constexpr int kCcEntryRows[2] = {2390, 2391};      // CCTAB0, CCTAB1
-inline constexpr int kCcEntryListBytes[2] = {17232, 17258};
-inline constexpr int kRefinedCcRows[kEditionCount] = {1969, 2007, 2420, 2421};
-inline constexpr int kRefinedDrgLines = 485;
-inline constexpr int kRefinedDrgSlots = 4770;
-inline constexpr int kLevelRows = 62;
-inline constexpr int kLevelColumns = 86;
+// The element counts of each edition are in tables/formats.h.
 
 // ---------------------------------------------------------------------------
 // Diagnosis tables (DXTAB8, DXTAB9, DXTAB0, DXTAB1)

@@ -53,10 +53,13 @@ Status EntryCode(const FieldReader& r, std::size_t i, bool strictTail, DecodedCo
 Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& lines,
                     std::string* out) {
   const bool diagnosis = t.kind == TableKind::kDiagnosis;
-  const int entryLimit = diagnosis ? kDiagnosisEntries[t.index] : kProcedureEntries[t.index];
-  const int classLimit = diagnosis ? kDiagnosisClasses : kProcedureClasses[t.index];
-  const int classBytes = diagnosis ? kDiagnosisClassBytes : kProcedureClassBytes;
-  const int entryBytes = diagnosis ? kDiagnosisEntryBytes : kProcedureEntryBytes;
+  const SectionLayout& index = t.format().sections[0];
+  const SectionLayout& entrySection = t.format().sections[1];
+  const SectionLayout& classSection = t.format().sections[2];
+  const int entryLimit = entrySection.records;
+  const int classLimit = classSection.records;
+  const int classBytes = classSection.recordBytes;
+  const int entryBytes = entrySection.recordBytes;
   const int countLimit = diagnosis ? 127 : 255;
 
   struct Entry {
@@ -94,12 +97,15 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
       classLine[k] = r.Line();
       uint8_t* rec = &classes[k * static_cast<std::size_t>(classBytes)];
       if (diagnosis) {
-        static constexpr const char* kFields[3] = {"MDC", "DRGKEY", "CCFLAG"};
+        static constexpr const char* kWords[3] = {"MDC", "DRGKEY", "CCFLAG"};
+        static constexpr FieldLayout kFields[3] = {DiagnosisClassRecord::kMdc, DiagnosisClassRecord::kDrgKey,
+                                                   DiagnosisClassRecord::kCcFlag};
         for (int f = 0; f < 3; ++f) {
-          TALLOW_TRY(r.Number(static_cast<std::size_t>(2 + f), kFields[f], 0, 255, &v));
-          rec[f] = static_cast<uint8_t>(v);
+          TALLOW_TRY(r.Number(static_cast<std::size_t>(2 + f), kWords[f], 0, 255, &v));
+          StoreField(rec, kFields[f], static_cast<int>(v));
         }
-        TALLOW_TRY(r.DenseHex(5, "MASK", rec + 3, 5));
+        constexpr FieldLayout mask = DiagnosisClassRecord::kDxMask;
+        TALLOW_TRY(r.DenseHex(5, "MASK", rec + mask.offset, mask.width));
       } else {
         TALLOW_TRY(r.SparseBytes(2, "BYTES", 0, kProcedureClassBytes, rec));
       }
@@ -168,11 +174,11 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
   std::size_t next = 0;  // into order
   int cursor = 0;
   for (std::size_t c = 0; c < kCategorySlots; ++c) {
-    unsigned char* rec = At(out, 3 * c);
+    unsigned char* rec = At(out, index.RecordOffset(static_cast<int>(c)));
     const int count = categoryCount[c];
-    rec[0] = static_cast<unsigned char>(count);
+    StoreField(rec, CategoryRecord::kCount, count);
     if (count == 0) {
-      StoreBigEndian16(rec + 1, startValue[c]);
+      StoreField(rec, CategoryRecord::kStart, startValue[c]);
       continue;
     }
     const int first = startLine[c] != 0 ? startValue[c] : cursor;
@@ -182,15 +188,16 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
                                    "the {} entries",
                                    count, CategoryText(static_cast<int>(c)), first, entryLimit));
     }
-    StoreBigEndian16(rec + 1, first);
+    StoreField(rec, CategoryRecord::kStart, first);
     for (int k = 0; k < count; ++k, ++next) {
       const auto i = static_cast<std::size_t>(order[next]);
       const auto position = static_cast<std::size_t>(first + k);
-      uint8_t bytes[kDiagnosisEntryBytes] = {};
-      bytes[0] = static_cast<uint8_t>(entries[i].tail);
-      StoreBigEndian16(bytes + 1, entries[i].cls);
-      if (diagnosis) StoreBigEndian16(bytes + 3, entries[i].ccRow);
-      unsigned char* slot = At(out, kIndexBytes + position * static_cast<std::size_t>(entryBytes));
+      // The tail and class fields stand alike in both entry layouts.
+      uint8_t bytes[DiagnosisEntryRecord::kBytes] = {};
+      StoreField(bytes, DiagnosisEntryRecord::kTail, entries[i].tail);
+      StoreField(bytes, DiagnosisEntryRecord::kClass, entries[i].cls);
+      if (diagnosis) StoreField(bytes, DiagnosisEntryRecord::kCcRow, entries[i].ccRow);
+      unsigned char* slot = At(out, entrySection.RecordOffset(static_cast<int>(position)));
       if (writtenBy[position] != 0 && std::memcmp(slot, bytes, static_cast<std::size_t>(entryBytes)) != 0) {
         return LineError(file, entryLine[i],
                          fmt::format("entry position {} already holds another entry (line {})",
@@ -209,11 +216,10 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
                                    writtenBy[position]));
     }
     writtenBy[position] = spare.line;
-    std::memcpy(At(out, kIndexBytes + position * static_cast<std::size_t>(entryBytes)),
-                spare.bytes.data(), spare.bytes.size());
+    std::memcpy(At(out, entrySection.RecordOffset(static_cast<int>(position))), spare.bytes.data(),
+                spare.bytes.size());
   }
-  const std::size_t classOffset = kIndexBytes + static_cast<std::size_t>(entryLimit) * entryBytes;
-  std::memcpy(At(out, classOffset), classes.data(), classes.size());
+  std::memcpy(At(out, classSection.offset), classes.data(), classes.size());
   return Status::Ok();
 }
 
@@ -223,10 +229,11 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
 Status BuildDated(const TableInfo& t, const std::string& file, const Lines& lines,
                   std::string* out) {
   out->assign(BinarySize(t), '\0');
-  constexpr std::size_t kFrom = 5 * kDatedProcedureRows;
-  constexpr std::size_t kTo = kFrom + 4 * kDatedProcedureRows;
-  constexpr std::size_t kClasses = kTo + 4 * kDatedProcedureRows;
-  std::size_t row = 0;
+  const SectionLayout& codes = t.format().sections[0];
+  const SectionLayout& fromSection = t.format().sections[1];
+  const SectionLayout& toSection = t.format().sections[2];
+  const SectionLayout& classSection = t.format().sections[3];
+  int row = 0;
   for (const SourceLine& line : lines) {
     const FieldReader r(file, line);
     if (!IsWord(line, "row")) return UnknownRecord(r, "row");
@@ -242,10 +249,10 @@ Status BuildDated(const TableInfo& t, const std::string& file, const Lines& line
     TALLOW_TRY(r.Number(3, "TO", INT32_MIN, INT32_MAX, &to));
     uint8_t bytes[kProcedureClassBytes];
     TALLOW_TRY(r.SparseBytes(4, "BYTES", 0, kProcedureClassBytes, bytes));
-    std::memcpy(At(out, 5 * row), code, 5);
-    StoreLittleEndian32(At(out, kFrom + 4 * row), static_cast<int32_t>(from));
-    StoreLittleEndian32(At(out, kTo + 4 * row), static_cast<int32_t>(to));
-    std::memcpy(At(out, kClasses + kProcedureClassBytes * row), bytes, kProcedureClassBytes);
+    std::memcpy(At(out, codes.RecordOffset(row)), code, DatedCodeRecord::kBytes);
+    StoreField(At(out, fromSection.RecordOffset(row)), DatedDateRecord::kDate, static_cast<int32_t>(from));
+    StoreField(At(out, toSection.RecordOffset(row)), DatedDateRecord::kDate, static_cast<int32_t>(to));
+    std::memcpy(At(out, classSection.RecordOffset(row)), bytes, kProcedureClassBytes);
     ++row;
   }
   return Status::Ok();
@@ -282,7 +289,7 @@ Status ParseDrg(const FieldReader& r, std::size_t i, int* number, int* digit) {
 
 Status BuildRules(const TableInfo& t, const std::string& file, const Lines& lines,
                   std::string* out) {
-  const int ruleLimit = kDrgRules[t.index];
+  const int ruleLimit = kDrgRuleCounts[t.index];
   struct Rule {
     int mdc;
     int line;
@@ -306,10 +313,12 @@ Status BuildRules(const TableInfo& t, const std::string& file, const Lines& line
       int digit = 0;
       TALLOW_TRY(ParseDrg(r, 2, &number, &digit));
       TALLOW_TRY(r.Number(3, "KEY", 0, 255, &v));
-      rule.bytes[0] = static_cast<uint8_t>(v);
-      TALLOW_TRY(r.SparseBytes(4, "REQUIRE", 1, kRequireBytes, rule.bytes.data() + 1));
-      rule.bytes[43] = static_cast<uint8_t>(digit);
-      StoreBigEndian16(rule.bytes.data() + 44, number);
+      StoreField(rule.bytes.data(), DrgRuleRecord::kDrgKey, static_cast<int>(v));
+      constexpr FieldLayout require = DrgRuleRecord::kRequire;
+      TALLOW_TRY(r.SparseBytes(4, "REQUIRE", require.offset, require.width,
+                               rule.bytes.data() + require.offset));
+      StoreField(rule.bytes.data(), DrgRuleRecord::kDrgDigit, digit);
+      StoreField(rule.bytes.data(), DrgRuleRecord::kDrgNumber, number);
       if (++count[static_cast<std::size_t>(rule.mdc - 1)] > 255) {
         return r.Fail(fmt::format("MDC {} has more than 255 rules", rule.mdc));
       }
@@ -350,14 +359,16 @@ Status BuildRules(const TableInfo& t, const std::string& file, const Lines& line
   // after the rules of the previous MDC; a rule two MDCs share must be the
   // same rule for both.
   out->assign(BinarySize(t), '\0');
+  const SectionLayout& index = t.format().sections[0];
+  const SectionLayout& ruleSection = t.format().sections[1];
   std::vector<int> writtenBy(static_cast<std::size_t>(ruleLimit) + 1, 0);  // by rule number
   std::size_t next = 0;
   int cursor = 1;
   for (std::size_t m = 0; m < kMdcSlots; ++m) {
-    unsigned char* rec = At(out, 3 * m);
-    rec[2] = static_cast<unsigned char>(count[m]);
+    unsigned char* rec = At(out, index.RecordOffset(static_cast<int>(m)));
+    StoreField(rec, MdcIndexRecord::kCount, count[m]);
     if (count[m] == 0) {
-      StoreBigEndian16(rec, startValue[m]);
+      StoreField(rec, MdcIndexRecord::kStart, startValue[m]);
       continue;
     }
     const int first = startLine[m] != 0 ? startValue[m] : cursor;
@@ -366,11 +377,11 @@ Status BuildRules(const TableInfo& t, const std::string& file, const Lines& line
                        fmt::format("the {} rules of MDC {} from rule {} run outside the {} rules",
                                    count[m], m + 1, first, ruleLimit));
     }
-    StoreBigEndian16(rec, first);
+    StoreField(rec, MdcIndexRecord::kStart, first);
     for (int k = 0; k < count[m]; ++k, ++next) {
       const Rule& rule = rules[next];
       const auto number = static_cast<std::size_t>(first + k);
-      unsigned char* slot = At(out, kRuleIndexBytes + kRuleBytes * (number - 1));
+      unsigned char* slot = At(out, ruleSection.RecordOffset(first + k - 1));
       if (writtenBy[number] != 0 && std::memcmp(slot, rule.bytes.data(), kRuleBytes) != 0) {
         return LineError(file, rule.line,
                          fmt::format("rule {} already holds another rule (line {})", number,
@@ -389,7 +400,7 @@ Status BuildRules(const TableInfo& t, const std::string& file, const Lines& line
                                    writtenBy[number]));
     }
     writtenBy[number] = spare.line;
-    std::memcpy(At(out, kRuleIndexBytes + kRuleBytes * (number - 1)), spare.bytes.data(), kRuleBytes);
+    std::memcpy(At(out, ruleSection.RecordOffset(spare.mdc - 1)), spare.bytes.data(), kRuleBytes);
   }
   return Status::Ok();
 }
@@ -418,18 +429,14 @@ Status ParseList(const FieldReader& r, std::size_t i, std::vector<uint8_t>* byte
     const FieldReader p(none, parts);
     long long value = 0;
     long long length = 0;
-    if (!p.Number(0, "", 0, 32767, &value).ok() ||
+    if (!p.Number(0, "", 0, kExclusionValueMax, &value).ok() ||
         (parts.tokens.size() == 2 && !p.Number(1, "", 0, 255, &length).ok())) {
       return r.Fail(fmt::format("list item \"{}\" is not V (0..32767) or V+L (L 0..255)", item));
     }
-    if (parts.tokens.size() == 2) {
-      bytes->push_back(static_cast<uint8_t>(0x80 | (value >> 8)));
-      bytes->push_back(static_cast<uint8_t>(value & 0xFF));
-      bytes->push_back(static_cast<uint8_t>(length));
-    } else {
-      bytes->push_back(static_cast<uint8_t>(value >> 8));
-      bytes->push_back(static_cast<uint8_t>(value & 0xFF));
-    }
+    uint8_t coded[3];
+    const int n = EncodeExclusionItem(
+        ExclusionItem{static_cast<int>(value), static_cast<int>(length), parts.tokens.size() == 2}, coded);
+    bytes->insert(bytes->end(), coded, coded + n);
     if (++*items > 255) return r.Fail("a list holds at most 255 items");
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);
@@ -440,8 +447,10 @@ Status ParseList(const FieldReader& r, std::size_t i, std::vector<uint8_t>* byte
 Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
                std::string* out) {
   const bool ranged = t.kind == TableKind::kCcRange;
-  const int rowLimit = ranged ? kCcRangeRows : kCcEntryRows[t.index];
-  const int areaSize = ranged ? kCcRangeListBytes : kCcEntryListBytes[t.index];
+  const FileFormat& f = t.format();
+  const SectionLayout& areaSection = f.sections[static_cast<std::size_t>(f.sectionCount - 1)];
+  const int rowLimit = f.sections[0].records;
+  const int areaSize = static_cast<int>(areaSection.bytes());
   struct Row {
     int key;
     int span;
@@ -540,23 +549,21 @@ Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
   while (static_cast<int>(rows.size()) < rowLimit) rows.push_back(Row{kPaddingCcKey, 0, 0, 0});
 
   out->assign(BinarySize(t), '\0');
-  const auto n = static_cast<std::size_t>(rowLimit);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Row& row = rows[i];
+  for (int i = 0; i < rowLimit; ++i) {
+    const Row& row = rows[static_cast<std::size_t>(i)];
     if (ranged) {
-      unsigned char* rec = At(out, kCcRangeRowBytes * i);
-      StoreBigEndian16(rec, row.key);
-      rec[2] = static_cast<unsigned char>(row.span);
-      StoreBigEndian16(rec + 3, row.offset);
-      rec[5] = static_cast<unsigned char>(row.items);
+      unsigned char* rec = At(out, f.sections[0].RecordOffset(i));
+      StoreField(rec, CcRangeRecord::kKeyFirst, row.key);
+      StoreField(rec, CcRangeRecord::kSpan, row.span);
+      StoreField(rec, CcRangeRecord::kListOffset, row.offset);
+      StoreField(rec, CcRangeRecord::kListLength, row.items);
     } else {
-      StoreLittleEndian16(At(out, 2 * i), row.key);
-      *At(out, 2 * n + i) = static_cast<unsigned char>(row.items);
-      StoreLittleEndian16(At(out, 3 * n + 2 * i), row.offset);
+      StoreField(At(out, f.sections[0].RecordOffset(i)), CcKeyRecord::kKeyEntry, row.key);
+      StoreField(At(out, f.sections[1].RecordOffset(i)), CcLengthRecord::kListLength, row.items);
+      StoreField(At(out, f.sections[2].RecordOffset(i)), CcOffsetRecord::kListOffset, row.offset);
     }
   }
-  const std::size_t areaOffset = ranged ? kCcRangeRowBytes * n : kCcEntryRowBytes * n;
-  std::memcpy(At(out, areaOffset), area.data(), area.size());
+  std::memcpy(At(out, areaSection.offset), area.data(), area.size());
   return Status::Ok();
 }
 

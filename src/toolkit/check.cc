@@ -229,8 +229,8 @@ void CheckCcTable(std::string_view file, const CcExclusionTable& t, Findings* f)
     auto p = static_cast<std::size_t>(std::max<int>(t.listOffset[i], 0));
     int previous = 0;
     for (int k = 0; k < t.listLength[i]; ++k) {
-      const int value = ((t.listArea[p] & 0x7F) << 8) | t.listArea[p + 1];
-      p += (t.listArea[p] & 0x80) ? 3 : 2;
+      const int value = DecodeExclusionItem(&t.listArea[p]).value;
+      p += static_cast<std::size_t>(ExclusionItemBytes(t.listArea[p]));
       if (value < previous) {
         f->Warning(file, fmt::format(" row {}: list item {} does not lie above the item before; "
                                      "the walk stops early and misses it",

@@ -11,27 +11,6 @@ namespace tallow::toolkit {
 
 namespace {
 
-struct KnownTable {
-  const char* name;
-  TableKind kind;
-  int index;
-};
-
-constexpr KnownTable kKnownTables[] = {
-    {"DXTAB8", TableKind::kDiagnosis, 0},   {"DXTAB9", TableKind::kDiagnosis, 1},
-    {"DXTAB0", TableKind::kDiagnosis, 2},   {"DXTAB1", TableKind::kDiagnosis, 3},
-    {"SGTAB8", TableKind::kProcedure, 0},   {"SGTAB9", TableKind::kProcedure, 1},
-    {"SGTAB0", TableKind::kDatedProcedure, 0},
-    {"DGTAB", TableKind::kDrgRules, 0},     {"DGTAB0", TableKind::kDrgRules, 1},
-    {"RDRGCC8", TableKind::kRefinedCc, 0},  {"RDRGCC9", TableKind::kRefinedCc, 1},
-    {"RDRGCC0", TableKind::kRefinedCc, 2},  {"RDRGCC1", TableKind::kRefinedCc, 3},
-    {"RDRGNEO8", TableKind::kNeonate, 0},   {"RDRGNEO9", TableKind::kNeonate, 1},
-    {"RDRGNEO0", TableKind::kNeonate, 2},   {"RDRGNEO1", TableKind::kNeonate, 3},
-    {"CCTAB0", TableKind::kCcEntry, 0},     {"CCTAB1", TableKind::kCcEntry, 1},
-    {"CCTAB", TableKind::kCcRange, 0},      {"RDRGDRG", TableKind::kRefinedDrg, 0},
-    {"RDRGCL", TableKind::kLevelMatrix, 0},
-};
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -68,57 +47,21 @@ std::optional<TableInfo> FindTable(std::string_view nameOrPath) {
   if (nameOrPath.size() > 4 && nameOrPath.substr(nameOrPath.size() - 4) == ".txt") {
     nameOrPath.remove_suffix(4);
   }
-  for (const KnownTable& t : kKnownTables) {
-    if (nameOrPath == t.name) return TableInfo{t.name, t.kind, t.index};
-  }
-  return std::nullopt;
+  const FileFormat* format = FindFileFormat(nameOrPath);
+  if (format == nullptr) return std::nullopt;
+  return TableInfo{format->name, format->kind, format->index};
 }
 
-bool IsTextTable(TableKind kind) {
-  return kind == TableKind::kRefinedCc || kind == TableKind::kRefinedDrg ||
-         kind == TableKind::kLevelMatrix || kind == TableKind::kNeonate;
-}
+bool IsTextTable(TableKind kind) { return FileFormatOf(kind).text; }
 
-std::size_t BinarySize(const TableInfo& table) {
-  const int i = table.index;
-  switch (table.kind) {
-    case TableKind::kDiagnosis:
-      return kIndexBytes + kDiagnosisEntryBytes * kDiagnosisEntries[i] +
-             kDiagnosisClassBytes * kDiagnosisClasses;
-    case TableKind::kProcedure:
-      return kIndexBytes + kProcedureEntryBytes * kProcedureEntries[i] +
-             kProcedureClassBytes * kProcedureClasses[i];
-    case TableKind::kDatedProcedure:
-      return static_cast<std::size_t>(kDatedProcedureRows) * (5 + 4 + 4 + kProcedureClassBytes);
-    case TableKind::kDrgRules:
-      return kRuleIndexBytes + static_cast<std::size_t>(kRuleBytes) * kDrgRules[i];
-    case TableKind::kCcRange:
-      return static_cast<std::size_t>(kCcRangeRowBytes) * kCcRangeRows + kCcRangeListBytes;
-    case TableKind::kCcEntry:
-      return static_cast<std::size_t>(kCcEntryRowBytes) * kCcEntryRows[i] + kCcEntryListBytes[i];
-    default:
-      return 0;
-  }
-}
+std::size_t BinarySize(const TableInfo& table) { return table.format().size; }
 
 int FixedLines(const TableInfo& table) {
-  switch (table.kind) {
-    case TableKind::kRefinedCc: return kRefinedCcRows[table.index];
-    case TableKind::kRefinedDrg: return kRefinedDrgLines;
-    case TableKind::kLevelMatrix: return kLevelRows;
-    default: return -1;
-  }
+  const FileFormat& f = table.format();
+  return f.text ? f.lines : -1;
 }
 
-int MaxLineLength(TableKind kind) {
-  switch (kind) {
-    case TableKind::kRefinedCc: return 17;
-    case TableKind::kRefinedDrg: return 17;
-    case TableKind::kLevelMatrix: return kLevelColumns;
-    case TableKind::kNeonate: return 6;
-    default: return 0;
-  }
-}
+int MaxLineLength(TableKind kind) { return FileFormatOf(kind).maxLineLength; }
 
 int LoaderLines(const std::vector<std::string>& lines, bool crlf, TableKind kind) {
   const auto limit = static_cast<std::size_t>(MaxLineLength(kind)) + 1;
