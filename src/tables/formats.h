@@ -63,7 +63,7 @@ struct FieldLayout {
 
 // The value of a numeric field of the record at `record`, which REQUIRES the
 // record's bytes to be there.
-constexpr int LoadField(const unsigned char* record, const FieldLayout& f) {
+[[gnu::always_inline]] constexpr int LoadField(const unsigned char* record, const FieldLayout& f) {
   const unsigned char* p = record + f.offset;
   if (f.width == 1) return f.isSigned ? static_cast<int8_t>(p[0]) : p[0];
   if (f.width == 2) {
@@ -74,7 +74,7 @@ constexpr int LoadField(const unsigned char* record, const FieldLayout& f) {
 }
 
 // Stores a numeric field, truncated to its width like the file holds it.
-inline void StoreField(unsigned char* record, const FieldLayout& f, int value) {
+[[gnu::always_inline]] inline void StoreField(unsigned char* record, const FieldLayout& f, int value) {
   unsigned char* p = record + f.offset;
   if (f.width == 1) {
     p[0] = static_cast<unsigned char>(value);

@@ -722,7 +722,25 @@ Result<std::shared_ptr<const TableSet>> ReloadTableFile(const TableSet& base,
     if (!marks.ok()) return marks.status();
     if (Status s = LoadFile(NeonateFormatOf(format->index), *marks, set.get()); !s.ok()) return s;
   }
-  MakeCcExclusionRows(*set);
+  // The rows made at load, again where the file is one they are made from.
+  switch (format->kind) {
+    case TableKind::kDiagnosis:
+    case TableKind::kNeonate:
+      MakeCcExclusionRows(*set, static_cast<Edition>(format->index));
+      break;
+    case TableKind::kCcRange:
+      MakeCcExclusionRows(*set, Edition::k8);
+      MakeCcExclusionRows(*set, Edition::k9);
+      break;
+    case TableKind::kCcEntry:
+      MakeCcExclusionRows(*set, format->index == 0 ? Edition::k0 : Edition::k1);
+      break;
+    case TableKind::kRefinedCc:
+      MakeRefinedCcKeys(set->refinedCc[edition]);
+      break;
+    default:
+      break;
+  }
   return std::shared_ptr<const TableSet>(std::move(set));
 }
 

@@ -80,22 +80,26 @@ const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition editi
   return tables.ccEntry[1];
 }
 
+void MakeRefinedCcKeys(RefinedCcTable& refined) {
+  refined.keys.resize(refined.rows.size());
+  for (std::size_t r = 0; r < refined.rows.size(); ++r) refined.keys[r] = PackCode(refined.rows[r].code.data());
+}
+
+void MakeCcExclusionRows(TableSet& tables, Edition edition) {
+  const auto e = static_cast<std::size_t>(edition);
+  DiagnosisTable& dx = tables.diagnosis[e];
+  const CcExclusionTable& cc = CcExclusionTableOf(tables, edition);
+  const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
+  dx.ccExclusionRow.resize(dx.entryClass.size());
+  for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
+    const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
+    dx.ccExclusionRow[i] = static_cast<int16_t>(FindCcRow(cc, key));
+  }
+}
+
 void MakeCcExclusionRows(TableSet& tables) {
-  for (RefinedCcTable& refined : tables.refinedCc) {
-    refined.keys.resize(refined.rows.size());
-    for (std::size_t r = 0; r < refined.rows.size(); ++r) refined.keys[r] = PackCode(refined.rows[r].code.data());
-  }
-  for (int e = 0; e < kEditionCount; ++e) {
-    const auto edition = static_cast<Edition>(e);
-    DiagnosisTable& dx = tables.diagnosis[static_cast<std::size_t>(e)];
-    const CcExclusionTable& cc = CcExclusionTableOf(tables, edition);
-    const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
-    dx.ccExclusionRow.resize(dx.entryClass.size());
-    for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
-      const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
-      dx.ccExclusionRow[i] = static_cast<int16_t>(FindCcRow(cc, key));
-    }
-  }
+  for (RefinedCcTable& refined : tables.refinedCc) MakeRefinedCcKeys(refined);
+  for (int e = 0; e < kEditionCount; ++e) MakeCcExclusionRows(tables, static_cast<Edition>(e));
 }
 
 Edition EditionOf(const char* caseDate) {

@@ -245,6 +245,10 @@ struct EditionView {
 // Fills DiagnosisTable::ccExclusionRow of every edition from the loaded
 // diagnosis and CC exclusion tables, and RefinedCcTable::keys.
 void MakeCcExclusionRows(TableSet& tables);
+// The same for the diagnosis table of one edition, and for one refined CC
+// table, after one of the tables they are made from was read again.
+void MakeCcExclusionRows(TableSet& tables, Edition edition);
+void MakeRefinedCcKeys(RefinedCcTable& refined);
 
 // The CC exclusion table the diagnoses of an edition are keyed into.
 const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition edition);

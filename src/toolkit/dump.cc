@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "tables/bytes.h"
 #include "toolkit/source_format.h"
@@ -87,13 +88,13 @@ void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
     const unsigned char* rec = Bytes(bytes, classSection.RecordOffset(k));
     if (std::all_of(rec, rec + classBytes, [](unsigned char b) { return b == 0; })) continue;
     if (diagnosis) {
-      *out += fmt::format("class {} {} {} {} {}\n", k + 1, LoadField(rec, DiagnosisClassRecord::kMdc),
+      fmt::format_to(std::back_inserter(*out), "class {} {} {} {} {}\n", k + 1, LoadField(rec, DiagnosisClassRecord::kMdc),
                           LoadField(rec, DiagnosisClassRecord::kDrgKey),
                           LoadField(rec, DiagnosisClassRecord::kCcFlag),
                           DenseHexText(rec + DiagnosisClassRecord::kDxMask.offset,
                                        DiagnosisClassRecord::kDxMask.width));
     } else {
-      *out += fmt::format("class {} {}\n", k + 1, SparseBytesText(rec, classBytes, 0));
+      fmt::format_to(std::back_inserter(*out), "class {} {}\n", k + 1, SparseBytesText(rec, classBytes, 0));
     }
   }
   // Categories in ascending order; build places each where the previous one
@@ -105,25 +106,25 @@ void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
     const int count = LoadField(rec, CategoryRecord::kCount);
     const int start = LoadField(rec, CategoryRecord::kStart);
     if (count == 0) {
-      if (start != 0) *out += fmt::format("start {} {}\n", CategoryText(c), start);
+      if (start != 0) fmt::format_to(std::back_inserter(*out), "start {} {}\n", CategoryText(c), start);
       continue;
     }
     const int first = std::max(start, 0);
     const int last = std::min(start + count, entries);
     if (first >= last || start < 0 || start + count > entries) {
-      *out += fmt::format("# category {}: {} entries from {} run outside the {} entries\n",
+      fmt::format_to(std::back_inserter(*out), "# category {}: {} entries from {} run outside the {} entries\n",
                           CategoryText(c), count, start, entries);
     } else {
-      if (start != cursor) *out += fmt::format("start {} {}\n", CategoryText(c), start);
+      if (start != cursor) fmt::format_to(std::back_inserter(*out), "start {} {}\n", CategoryText(c), start);
       cursor = start + count;
     }
     for (int i = first; i < last; ++i) {
       covered[static_cast<std::size_t>(i)] = true;
       const unsigned char* e = Bytes(bytes, entrySection.RecordOffset(i));
-      *out += fmt::format("entry {} {}", EntryCodeText(c, LoadField(e, tailField), diagnosis),
+      fmt::format_to(std::back_inserter(*out), "entry {} {}", EntryCodeText(c, LoadField(e, tailField), diagnosis),
                           LoadField(e, classField));
       if (diagnosis && LoadField(e, DiagnosisEntryRecord::kCcRow) != 0) {
-        *out += fmt::format(" {}", LoadField(e, DiagnosisEntryRecord::kCcRow));
+        fmt::format_to(std::back_inserter(*out), " {}", LoadField(e, DiagnosisEntryRecord::kCcRow));
       }
       out->push_back('\n');
     }
@@ -135,7 +136,7 @@ void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
         std::all_of(e, e + entryBytes, [](unsigned char b) { return b == 0; })) {
       continue;
     }
-    *out += fmt::format("spare {} {}\n", i, DenseHexText(e, entryBytes));
+    fmt::format_to(std::back_inserter(*out), "spare {} {}\n", i, DenseHexText(e, entryBytes));
   }
 }
 
@@ -157,7 +158,7 @@ void DumpDated(const TableInfo& t, std::string_view bytes, std::string* out) {
   int used = codes.records;
   while (used > 0 && zeroRow(used - 1)) --used;
   for (int i = 0; i < used; ++i) {
-    *out += fmt::format("row {} {} {} {}\n", CodeToken(bytes.data() + codes.RecordOffset(i)),
+    fmt::format_to(std::back_inserter(*out), "row {} {} {} {}\n", CodeToken(bytes.data() + codes.RecordOffset(i)),
                         date(from, i), date(to, i),
                         SparseBytesText(Bytes(bytes, classes.RecordOffset(i)), classes.recordBytes, 0));
   }
@@ -174,14 +175,14 @@ void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
     const int start = LoadField(rec, MdcIndexRecord::kStart);
     const int count = LoadField(rec, MdcIndexRecord::kCount);
     if (count == 0) {
-      if (start != 0) *out += fmt::format("start {} {}\n", m, start);
+      if (start != 0) fmt::format_to(std::back_inserter(*out), "start {} {}\n", m, start);
       continue;
     }
     if (start < 1 || start - 1 + count > rules) {
-      *out += fmt::format("# MDC {}: {} rules from rule {} run outside the {} rules\n", m, count,
+      fmt::format_to(std::back_inserter(*out), "# MDC {}: {} rules from rule {} run outside the {} rules\n", m, count,
                           start, rules);
     } else {
-      if (start != cursor) *out += fmt::format("start {} {}\n", m, start);
+      if (start != cursor) fmt::format_to(std::back_inserter(*out), "start {} {}\n", m, start);
       cursor = start + count;
     }
     const int first = std::max(start, 1);
@@ -189,7 +190,7 @@ void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
     for (int k = first; k <= last; ++k) {
       covered[static_cast<std::size_t>(k)] = true;
       const unsigned char* r = Bytes(bytes, ruleSection.RecordOffset(k - 1));
-      *out += fmt::format("rule {} {} {} {}\n", m,
+      fmt::format_to(std::back_inserter(*out), "rule {} {} {} {}\n", m,
                           DrgText(LoadField(r, DrgRuleRecord::kDrgNumber), LoadField(r, DrgRuleRecord::kDrgDigit)),
                           LoadField(r, DrgRuleRecord::kDrgKey),
                           SparseBytesText(r + DrgRuleRecord::kRequire.offset, DrgRuleRecord::kRequire.width,
@@ -203,7 +204,7 @@ void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
         std::all_of(r, r + kRuleBytes, [](unsigned char b) { return b == 0; })) {
       continue;
     }
-    *out += fmt::format("spare {} {}\n", k, DenseHexText(r, kRuleBytes));
+    fmt::format_to(std::back_inserter(*out), "spare {} {}\n", k, DenseHexText(r, kRuleBytes));
   }
 }
 
@@ -259,11 +260,11 @@ void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
     int length = 0;
     const std::string list = ListText(area, areaSize, row.offset, row.items, &length);
     if (ranged) {
-      *out += fmt::format("row {} {} {}", row.key, row.span, list);
+      fmt::format_to(std::back_inserter(*out), "row {} {} {}", row.key, row.span, list);
     } else {
-      *out += fmt::format("row {} {}", row.key, list);
+      fmt::format_to(std::back_inserter(*out), "row {} {}", row.key, list);
     }
-    if (row.offset != cursor) *out += fmt::format(" @{}", row.offset);
+    if (row.offset != cursor) fmt::format_to(std::back_inserter(*out), " @{}", row.offset);
     out->push_back('\n');
     if (row.offset >= 0 && row.offset <= areaSize) cursor = std::max(cursor, row.offset + length);
     for (int k = 0; k < length; ++k) covered[static_cast<std::size_t>(row.offset + k)] = true;
@@ -277,7 +278,7 @@ void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
     }
     int end = p;
     while (end < areaSize && end - p < 32 && !covered[static_cast<std::size_t>(end)] && area[end] != 0) ++end;
-    *out += fmt::format("spare {} {}\n", p, DenseHexText(area + p, end - p));
+    fmt::format_to(std::back_inserter(*out), "spare {} {}\n", p, DenseHexText(area + p, end - p));
     p = end;
   }
 }
@@ -404,11 +405,11 @@ void DumpText(const TableInfo& t, std::string_view bytes, std::string* out) {
     if (used == 1 && text.lines[0] == kDefaultRefinedDrgLine) used = 0;
   }
   if (t.kind == TableKind::kLevelMatrix) {
-    if (used != static_cast<std::size_t>(kLevelRows)) *out += fmt::format("lines {}\n", used);
+    if (used != static_cast<std::size_t>(kLevelRows)) fmt::format_to(std::back_inserter(*out), "lines {}\n", used);
     for (std::size_t r = 0; r < used; ++r) {
       const std::string& levels = text.lines[r];
       if (levels == std::string(kLevelColumns, '0')) continue;
-      *out += fmt::format("row {} {}\n", r + 1, levels.empty() ? "\"\"" : TokenText(levels));
+      fmt::format_to(std::back_inserter(*out), "row {} {}\n", r + 1, levels.empty() ? "\"\"" : TokenText(levels));
     }
   } else {
     for (std::size_t i = 0; i < used; ++i) {

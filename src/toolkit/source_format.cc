@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -82,6 +83,7 @@ Status LineError(const std::string& fileName, int line, std::string_view message
 Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
                                             std::string_view source) {
   std::vector<SourceLine> lines;
+  lines.reserve(static_cast<std::size_t>(std::count(source.begin(), source.end(), '\n')) + 1);
   int number = 0;
   std::size_t pos = 0;
   while (pos < source.size()) {
@@ -94,6 +96,7 @@ Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
 
     SourceLine line;
     line.number = number;
+    line.tokens.reserve(6);
     std::size_t i = 0;
     while (i < text.size()) {
       const char c = text[i];
