@@ -107,7 +107,11 @@ Indexed MakeIndexed(Random& rng, int entries, int classes, int entryBytes, int c
     if (tails.empty()) tails.push_back(diagnosis ? 255 : rng.Between(0, 9) * 16 + rng.Between(0, 9));
     std::sort(tails.begin(), tails.end());
     // A male/female pair: the same tail twice.
-    if (diagnosis && rng.Chance(15)) tails.insert(tails.begin(), tails.front());
+    if (diagnosis && rng.Chance(15)) {
+      const int first = tails.front();
+      tails.push_back(first);
+      std::sort(tails.begin(), tails.end());
+    }
     const int limit = diagnosis ? 127 : 255;
     if (static_cast<int>(tails.size()) > limit) tails.resize(static_cast<std::size_t>(limit));
     const int count = static_cast<int>(tails.size());
