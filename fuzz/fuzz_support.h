@@ -48,4 +48,20 @@ const TableFamily& FamilyOf(const char* target);  // aborts on an unknown target
 // the synthetic set; when the set loads, the sample cases are grouped with it.
 void LoadFamilyFile(const TableFamily& family, const uint8_t* data, size_t size);
 
+// The synthetic set with the file `name` replaced by `bytes`, as loaded by
+// ReloadTableFile from the set loaded once. When the set loads, the file
+// must come back from dump and build byte for byte (else abort): always, or
+// with kSampled for one loading input in eight, picked by its bytes (the
+// family targets, whose speed the round trip would halve); and the sample
+// cases are grouped with it. The replay builds check every input, and also
+// load the whole set and abort when the two loads differ in their result or
+// in what the samples group to.
+enum class RoundTrip : uint8_t { kAlways, kSampled };
+void LoadReplacedFile(const std::string& name, const std::string& bytes,
+                      RoundTrip roundTrip = RoundTrip::kAlways);
+
+// Aborts with a message unless the table file `name` with these bytes
+// dumps, and its dump builds back to the same bytes.
+void ExpectDumpBuildsBack(const std::string& name, const std::string& bytes);
+
 }  // namespace tallow::fuzz

@@ -4,8 +4,8 @@
 // (bit 7); the rest is the source text.
 //  - bit 7 clear: BuildTableFile. A built file must dump, the dump must
 //    build again to the same bytes, and the file replaces its namesake in
-//    the synthetic set, which is loaded and, when it loads, groups the
-//    sample cases.
+//    the synthetic set (fuzz::LoadReplacedFile), which, when it loads,
+//    groups the sample cases.
 //  - bit 7 set: BuildTableImages with this one source (the other tables
 //    inert), then the built set is loaded and used the same way.
 #include <cstddef>
@@ -56,8 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!rebuilt.ok()) Fail("dumped source does not build", name, rebuilt.message());
   if (*rebuilt != *built) Fail("dump and build change the bytes", name, *dumped);
 
-  TableImages images = fuzz::SynthImages();
-  images[name] = std::move(*built);
-  LoadAndGroup(images);
+  fuzz::LoadReplacedFile(name, *built);
   return 0;
 }

@@ -13,24 +13,24 @@
 
 namespace tallow {
 
-inline uint8_t LoadU8(const unsigned char* p) { return p[0]; }
+constexpr uint8_t LoadU8(const unsigned char* p) { return p[0]; }
 
 // 16-bit, high byte first, as the diagnosis, procedure and DRG rule tables
 // and CCTAB store them.
-inline int16_t LoadBigEndian16(const unsigned char* p) {
+constexpr int16_t LoadBigEndian16(const unsigned char* p) {
   return static_cast<int16_t>(static_cast<uint16_t>((p[0] << 8) | p[1]));
 }
-inline uint16_t LoadBigEndianU16(const unsigned char* p) {
+constexpr uint16_t LoadBigEndianU16(const unsigned char* p) {
   return static_cast<uint16_t>((p[0] << 8) | p[1]);
 }
 
 // 16-bit, low byte first, as CCTAB0 and CCTAB1 store them.
-inline int16_t LoadLittleEndian16(const unsigned char* p) {
+constexpr int16_t LoadLittleEndian16(const unsigned char* p) {
   return static_cast<int16_t>(static_cast<uint16_t>(p[0] | (p[1] << 8)));
 }
 
 // 32-bit, low byte first, as SGTAB0 stores its dates.
-inline int32_t LoadLittleEndian32(const unsigned char* p) {
+constexpr int32_t LoadLittleEndian32(const unsigned char* p) {
   const uint32_t v = static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                      (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
   return static_cast<int32_t>(v);

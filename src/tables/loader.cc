@@ -78,20 +78,14 @@ Status CheckSize(const char* name, const std::string& bytes, std::size_t needed)
 // ---------------------------------------------------------------------------
 // Category-indexed tables (DXTAB*, SGTAB8, SGTAB9)
 
-constexpr std::size_t kCategoryRecordBytes = 3;
-constexpr std::size_t kDiagnosisEntryBytes = 5;
-constexpr std::size_t kDiagnosisClassBytes = 8;
-constexpr std::size_t kProcedureEntryBytes = 3;
-constexpr std::size_t kProcedureClassBytes = 26;
-
 // Reads the 2600 category records (count byte, start big-endian) and checks
 // that every category with entries lies inside the `entries` entry records.
 Status ReadCategoryIndex(const char* name, const unsigned char* p, int entries, int maxCount,
                          std::array<uint8_t, kCategorySlots>* counts,
                          std::array<int16_t, kCategorySlots>* starts) {
-  for (int c = 0; c < kCategorySlots; ++c, p += kCategoryRecordBytes) {
-    const int count = LoadU8(p);
-    const int start = LoadBigEndian16(p + 1);
+  for (int c = 0; c < kCategorySlots; ++c, p += CategoryRecord::kBytes) {
+    const int count = LoadField(p, CategoryRecord::kCount);
+    const int start = LoadField(p, CategoryRecord::kStart);
     (*counts)[static_cast<std::size_t>(c)] = static_cast<uint8_t>(count);
     (*starts)[static_cast<std::size_t>(c)] = static_cast<int16_t>(start);
     if (count > maxCount) {
@@ -130,17 +124,20 @@ Status CheckEntryClasses(const char* name, const std::array<uint8_t, kCategorySl
   return Status::Ok();
 }
 
-Status LoadDiagnosisTable(const char* name, const std::string& bytes, int n,
+// Sections as in the format: category index, entries, class records.
+Status LoadDiagnosisTable(const FileFormat& format, const std::string& bytes,
                           DiagnosisTable* table) {
+  const char* name = format.name;
+  const SectionLayout& index = format.sections[0];
+  const SectionLayout& entrySection = format.sections[1];
+  const SectionLayout& classSection = format.sections[2];
+  const int n = entrySection.records;
   const auto entries = static_cast<std::size_t>(n);
-  const std::size_t indexBytes = kCategorySlots * kCategoryRecordBytes;
-  const std::size_t entryBytes = entries * kDiagnosisEntryBytes;
-  const std::size_t classBytes = kDiagnosisClasses * kDiagnosisClassBytes;
-  if (Status s = CheckSize(name, bytes, indexBytes + entryBytes + classBytes); !s.ok()) return s;
+  if (Status s = CheckSize(name, bytes, format.size); !s.ok()) return s;
 
   ByteReader reader(bytes);
   table->entryCount = n;
-  if (Status s = ReadCategoryIndex(name, reader.Take(indexBytes), n, 127, &table->categoryCount,
+  if (Status s = ReadCategoryIndex(name, reader.Take(index.bytes()), n, 127, &table->categoryCount,
                                    &table->categoryStart);
       !s.ok()) {
     return s;
@@ -149,42 +146,44 @@ Status LoadDiagnosisTable(const char* name, const std::string& bytes, int n,
   table->entryTail.resize(entries);
   table->entryClass.resize(entries);
   table->entryCcRow.resize(entries);
-  const unsigned char* p = reader.Take(entryBytes);
-  for (std::size_t e = 0; e < entries; ++e, p += kDiagnosisEntryBytes) {
-    table->entryTail[e] = LoadU8(p);
-    table->entryClass[e] = LoadBigEndian16(p + 1);
-    table->entryCcRow[e] = LoadBigEndian16(p + 3);
+  const unsigned char* p = reader.Take(entrySection.bytes());
+  for (std::size_t e = 0; e < entries; ++e, p += DiagnosisEntryRecord::kBytes) {
+    table->entryTail[e] = static_cast<uint8_t>(LoadField(p, DiagnosisEntryRecord::kTail));
+    table->entryClass[e] = static_cast<int16_t>(LoadField(p, DiagnosisEntryRecord::kClass));
+    table->entryCcRow[e] = static_cast<int16_t>(LoadField(p, DiagnosisEntryRecord::kCcRow));
   }
 
-  table->classes.resize(kDiagnosisClasses);
-  p = reader.Take(classBytes);
+  table->classes.resize(static_cast<std::size_t>(classSection.records));
+  p = reader.Take(classSection.bytes());
   for (auto& cls : table->classes) {
-    cls.mdc = p[0];
-    cls.drgKey = p[1];
-    cls.ccFlag = p[2];
-    std::memcpy(cls.dxMask.data(), p + 3, cls.dxMask.size());
-    p += kDiagnosisClassBytes;
+    cls.mdc = static_cast<uint8_t>(LoadField(p, DiagnosisClassRecord::kMdc));
+    cls.drgKey = static_cast<uint8_t>(LoadField(p, DiagnosisClassRecord::kDrgKey));
+    cls.ccFlag = static_cast<uint8_t>(LoadField(p, DiagnosisClassRecord::kCcFlag));
+    static_assert(sizeof cls.dxMask == DiagnosisClassRecord::kDxMask.width);
+    std::memcpy(cls.dxMask.data(), p + DiagnosisClassRecord::kDxMask.offset, cls.dxMask.size());
+    p += DiagnosisClassRecord::kBytes;
   }
 
   // Filled from the neonate marks later; entries the marks do not reach keep '0'.
   table->neonateMark.assign(entries, '0');
 
   return CheckEntryClasses(name, table->categoryCount, table->categoryStart, table->entryTail,
-                           table->entryClass, kDiagnosisClasses);
+                           table->entryClass, classSection.records);
 }
 
-Status LoadProcedureTable(const char* name, const std::string& bytes, int m, int c,
+Status LoadProcedureTable(const FileFormat& format, const std::string& bytes,
                           ProcedureTable* table) {
+  const char* name = format.name;
+  const SectionLayout& index = format.sections[0];
+  const SectionLayout& entrySection = format.sections[1];
+  const SectionLayout& classSection = format.sections[2];
+  const int m = entrySection.records;
   const auto entries = static_cast<std::size_t>(m);
-  const auto classCount = static_cast<std::size_t>(c);
-  const std::size_t indexBytes = kCategorySlots * kCategoryRecordBytes;
-  const std::size_t entryBytes = entries * kProcedureEntryBytes;
-  const std::size_t classBytes = classCount * kProcedureClassBytes;
-  if (Status s = CheckSize(name, bytes, indexBytes + entryBytes + classBytes); !s.ok()) return s;
+  if (Status s = CheckSize(name, bytes, format.size); !s.ok()) return s;
 
   ByteReader reader(bytes);
   table->entryCount = m;
-  if (Status s = ReadCategoryIndex(name, reader.Take(indexBytes), m, 255, &table->categoryCount,
+  if (Status s = ReadCategoryIndex(name, reader.Take(index.bytes()), m, 255, &table->categoryCount,
                                    &table->categoryStart);
       !s.ok()) {
     return s;
@@ -192,33 +191,38 @@ Status LoadProcedureTable(const char* name, const std::string& bytes, int m, int
 
   table->entryTail.resize(entries);
   table->entryClass.resize(entries);
-  const unsigned char* p = reader.Take(entryBytes);
-  for (std::size_t e = 0; e < entries; ++e, p += kProcedureEntryBytes) {
-    table->entryTail[e] = LoadU8(p);
-    table->entryClass[e] = LoadBigEndian16(p + 1);
+  const unsigned char* p = reader.Take(entrySection.bytes());
+  for (std::size_t e = 0; e < entries; ++e, p += ProcedureEntryRecord::kBytes) {
+    table->entryTail[e] = static_cast<uint8_t>(LoadField(p, ProcedureEntryRecord::kTail));
+    table->entryClass[e] = static_cast<int16_t>(LoadField(p, ProcedureEntryRecord::kClass));
   }
 
-  table->classes.resize(classCount);
-  p = reader.Take(classBytes);
+  table->classes.resize(static_cast<std::size_t>(classSection.records));
+  p = reader.Take(classSection.bytes());
   for (auto& cls : table->classes) {
-    std::memcpy(cls.bytes.data(), p, kProcedureClassBytes);
-    p += kProcedureClassBytes;
+    static_assert(sizeof cls.bytes == ProcedureClassRecord::kBytes);
+    std::memcpy(cls.bytes.data(), p, ProcedureClassRecord::kBytes);
+    p += ProcedureClassRecord::kBytes;
   }
 
   return CheckEntryClasses(name, table->categoryCount, table->categoryStart, table->entryTail,
-                           table->entryClass, c);
+                           table->entryClass, classSection.records);
 }
 
 // ---------------------------------------------------------------------------
 // SGTAB0
 
-Status LoadDatedProcedureTable(const char* name, const std::string& bytes,
+// Sections as in the format: codes, valid-from dates, valid-to dates, class
+// records, one record a row each.
+Status LoadDatedProcedureTable(const FileFormat& format, const std::string& bytes,
                                DatedProcedureTable* table) {
-  constexpr auto rows = static_cast<std::size_t>(kDatedProcedureRows);
-  const std::size_t codeBytes = rows * kCodeLength;
-  const std::size_t dateBytes = rows * 4;
-  const std::size_t classBytes = rows * kProcedureClassBytes;
-  if (Status s = CheckSize(name, bytes, codeBytes + 2 * dateBytes + classBytes); !s.ok()) return s;
+  const char* name = format.name;
+  const SectionLayout& codeSection = format.sections[0];
+  const SectionLayout& fromSection = format.sections[1];
+  const SectionLayout& toSection = format.sections[2];
+  const SectionLayout& classSection = format.sections[3];
+  const auto rows = static_cast<std::size_t>(codeSection.records);
+  if (Status s = CheckSize(name, bytes, format.size); !s.ok()) return s;
 
   ByteReader reader(bytes);
   table->codes.resize(rows);
@@ -226,25 +230,26 @@ Status LoadDatedProcedureTable(const char* name, const std::string& bytes,
   table->validTo.resize(rows);
   table->classes.resize(rows);
 
-  const unsigned char* p = reader.Take(codeBytes);
+  const unsigned char* p = reader.Take(codeSection.bytes());
   for (auto& code : table->codes) {
-    std::memcpy(code.data(), p, kCodeLength);
-    p += kCodeLength;
+    static_assert(sizeof code == DatedCodeRecord::kBytes);
+    std::memcpy(code.data(), p, DatedCodeRecord::kBytes);
+    p += DatedCodeRecord::kBytes;
   }
-  p = reader.Take(dateBytes);
+  p = reader.Take(fromSection.bytes());
   for (auto& date : table->validFrom) {
-    date = LoadLittleEndian32(p);
-    p += 4;
+    date = LoadField(p, DatedDateRecord::kDate);
+    p += DatedDateRecord::kBytes;
   }
-  p = reader.Take(dateBytes);
+  p = reader.Take(toSection.bytes());
   for (auto& date : table->validTo) {
-    date = LoadLittleEndian32(p);
-    p += 4;
+    date = LoadField(p, DatedDateRecord::kDate);
+    p += DatedDateRecord::kBytes;
   }
-  p = reader.Take(classBytes);
+  p = reader.Take(classSection.bytes());
   for (auto& cls : table->classes) {
-    std::memcpy(cls.bytes.data(), p, kProcedureClassBytes);
-    p += kProcedureClassBytes;
+    std::memcpy(cls.bytes.data(), p, ProcedureClassRecord::kBytes);
+    p += ProcedureClassRecord::kBytes;
   }
 
   // The first row of every distinct code, keyed like the five-character
@@ -266,18 +271,20 @@ Status LoadDatedProcedureTable(const char* name, const std::string& bytes,
 // ---------------------------------------------------------------------------
 // DGTAB, DGTAB0
 
-Status LoadDrgRuleTable(const char* name, const std::string& bytes, int r, DrgRuleTable* table) {
-  constexpr std::size_t kIndexRecordBytes = 3;
-  constexpr std::size_t kRuleBytes = 46;
+// Sections as in the format: the MDC index, the rule records.
+Status LoadDrgRuleTable(const FileFormat& format, const std::string& bytes, DrgRuleTable* table) {
+  const char* name = format.name;
+  const SectionLayout& index = format.sections[0];
+  const SectionLayout& ruleSection = format.sections[1];
+  const int r = ruleSection.records;
   const auto ruleCount = static_cast<std::size_t>(r);
-  const std::size_t indexBytes = kMdcSlots * kIndexRecordBytes;
-  if (Status s = CheckSize(name, bytes, indexBytes + ruleCount * kRuleBytes); !s.ok()) return s;
+  if (Status s = CheckSize(name, bytes, format.size); !s.ok()) return s;
 
   ByteReader reader(bytes);
-  const unsigned char* p = reader.Take(indexBytes);
-  for (int m = 0; m < kMdcSlots; ++m, p += kIndexRecordBytes) {
-    const int start = LoadBigEndian16(p);
-    const int count = LoadU8(p + 2);
+  const unsigned char* p = reader.Take(index.bytes());
+  for (int m = 0; m < kMdcSlots; ++m, p += MdcIndexRecord::kBytes) {
+    const int start = LoadField(p, MdcIndexRecord::kStart);
+    const int count = LoadField(p, MdcIndexRecord::kCount);
     table->mdcRuleStart[static_cast<std::size_t>(m)] = static_cast<int16_t>(start);
     table->mdcRuleCount[static_cast<std::size_t>(m)] = static_cast<uint8_t>(count);
     if (count == 0) continue;  // never read, whatever its start
@@ -289,12 +296,13 @@ Status LoadDrgRuleTable(const char* name, const std::string& bytes, int r, DrgRu
   }
 
   table->rules.resize(ruleCount);
-  p = reader.Take(ruleCount * kRuleBytes);
+  p = reader.Take(ruleSection.bytes());
   table->ruleWords.resize(ruleCount);
   for (std::size_t i = 0; i < ruleCount; ++i) {
-    std::memcpy(table->rules[i].bytes.data(), p, kRuleBytes);
+    static_assert(sizeof table->rules[i].bytes == DrgRuleRecord::kBytes);
+    std::memcpy(table->rules[i].bytes.data(), p, DrgRuleRecord::kBytes);
     table->ruleWords[i] = RequireWordsOf(table->rules[i]);
-    p += kRuleBytes;
+    p += DrgRuleRecord::kBytes;
   }
   return Status::Ok();
 }
@@ -313,22 +321,29 @@ Status CheckExclusionLists(const char* name, const CcExclusionTable& table) {
     if (offset < 0) return Fault(name, " row ", row, ": list offset ", offset, " below 0");
     auto pos = static_cast<std::size_t>(offset);
     for (int item = 0; item < items; ++item) {
-      const bool fits = pos + 2 <= area && (!(table.listArea[pos] & 0x80) || pos + 3 <= area);
+      const bool fits = pos + 2 <= area &&
+                        pos + static_cast<std::size_t>(ExclusionItemBytes(table.listArea[pos])) <= area;
       if (!fits) {
         return Fault(name, " row ", row, ": list at offset ", offset, " with ", items,
                      " items runs past the ", area, "-byte list area at item ", item + 1);
       }
-      pos += (table.listArea[pos] & 0x80) ? 3 : 2;
+      pos += static_cast<std::size_t>(ExclusionItemBytes(table.listArea[pos]));
     }
   }
   return Status::Ok();
 }
 
-Status LoadCcEntryTable(const char* name, const std::string& bytes, int k, int areaBytes,
+// Sections as in the format: keys, list lengths, list offsets, list area.
+Status LoadCcEntryTable(const FileFormat& format, const std::string& bytes,
                         CcExclusionTable* table) {
-  const auto rows = static_cast<std::size_t>(k);
-  const auto area = static_cast<std::size_t>(areaBytes);
-  if (Status s = CheckSize(name, bytes, rows * 5 + area); !s.ok()) return s;
+  const char* name = format.name;
+  const SectionLayout& keySection = format.sections[0];
+  const SectionLayout& lengthSection = format.sections[1];
+  const SectionLayout& offsetSection = format.sections[2];
+  const SectionLayout& areaSection = format.sections[3];
+  const auto rows = static_cast<std::size_t>(keySection.records);
+  const std::size_t area = areaSection.bytes();
+  if (Status s = CheckSize(name, bytes, format.size); !s.ok()) return s;
 
   ByteReader reader(bytes);
   table->rangeKeyed = false;
@@ -337,25 +352,33 @@ Status LoadCcEntryTable(const char* name, const std::string& bytes, int k, int a
   table->listLength.resize(rows);
   table->listOffset.resize(rows);
 
-  const unsigned char* p = reader.Take(rows * 2);
-  for (std::size_t i = 0; i < rows; ++i, p += 2) {
-    table->keyFirst[i] = LoadLittleEndian16(p);
+  const unsigned char* p = reader.Take(keySection.bytes());
+  for (std::size_t i = 0; i < rows; ++i, p += CcKeyRecord::kBytes) {
+    table->keyFirst[i] = static_cast<int16_t>(LoadField(p, CcKeyRecord::kKeyEntry));
     table->keyLast[i] = table->keyFirst[i];
   }
-  p = reader.Take(rows);
-  for (std::size_t i = 0; i < rows; ++i) table->listLength[i] = LoadU8(p + i);
-  p = reader.Take(rows * 2);
-  for (std::size_t i = 0; i < rows; ++i, p += 2) table->listOffset[i] = LoadLittleEndian16(p);
+  p = reader.Take(lengthSection.bytes());
+  for (std::size_t i = 0; i < rows; ++i, p += CcLengthRecord::kBytes) {
+    table->listLength[i] = static_cast<uint8_t>(LoadField(p, CcLengthRecord::kListLength));
+  }
+  p = reader.Take(offsetSection.bytes());
+  for (std::size_t i = 0; i < rows; ++i, p += CcOffsetRecord::kBytes) {
+    table->listOffset[i] = static_cast<int16_t>(LoadField(p, CcOffsetRecord::kListOffset));
+  }
   p = reader.Take(area);
   table->listArea.assign(p, p + area);
   return CheckExclusionLists(name, *table);
 }
 
-Status LoadCcRangeTable(const char* name, const std::string& bytes, CcExclusionTable* table) {
-  constexpr std::size_t kRecordBytes = 6;
-  constexpr auto rows = static_cast<std::size_t>(kCcRangeRows);
-  constexpr auto area = static_cast<std::size_t>(kCcRangeListBytes);
-  if (Status s = CheckSize(name, bytes, rows * kRecordBytes + area); !s.ok()) return s;
+// Sections as in the format: the rows, the list area.
+Status LoadCcRangeTable(const FileFormat& format, const std::string& bytes,
+                        CcExclusionTable* table) {
+  const char* name = format.name;
+  const SectionLayout& rowSection = format.sections[0];
+  const SectionLayout& areaSection = format.sections[1];
+  const auto rows = static_cast<std::size_t>(rowSection.records);
+  const std::size_t area = areaSection.bytes();
+  if (Status s = CheckSize(name, bytes, format.size); !s.ok()) return s;
 
   ByteReader reader(bytes);
   table->rangeKeyed = true;
@@ -364,14 +387,14 @@ Status LoadCcRangeTable(const char* name, const std::string& bytes, CcExclusionT
   table->listOffset.resize(rows);
   table->listLength.resize(rows);
 
-  const unsigned char* p = reader.Take(rows * kRecordBytes);
-  for (std::size_t i = 0; i < rows; ++i, p += kRecordBytes) {
-    table->keyFirst[i] = LoadBigEndian16(p);
+  const unsigned char* p = reader.Take(rowSection.bytes());
+  for (std::size_t i = 0; i < rows; ++i, p += CcRangeRecord::kBytes) {
+    table->keyFirst[i] = static_cast<int16_t>(LoadField(p, CcRangeRecord::kKeyFirst));
     // The last key is held in 16 bits like the first and wraps with it.
-    table->keyLast[i] = static_cast<int16_t>(
-        static_cast<uint16_t>(static_cast<uint16_t>(table->keyFirst[i]) + LoadU8(p + 2)));
-    table->listOffset[i] = LoadBigEndian16(p + 3);
-    table->listLength[i] = LoadU8(p + 5);
+    table->keyLast[i] = static_cast<int16_t>(static_cast<uint16_t>(
+        static_cast<uint16_t>(table->keyFirst[i]) + LoadField(p, CcRangeRecord::kSpan)));
+    table->listOffset[i] = static_cast<int16_t>(LoadField(p, CcRangeRecord::kListOffset));
+    table->listLength[i] = static_cast<uint8_t>(LoadField(p, CcRangeRecord::kListLength));
   }
   p = reader.Take(area);
   table->listArea.assign(p, p + area);
@@ -381,9 +404,11 @@ Status LoadCcRangeTable(const char* name, const std::string& bytes, CcExclusionT
 // ---------------------------------------------------------------------------
 // Text tables
 
-constexpr std::size_t kRefinedLineLimit = 18;  // 17 characters and the line feed
-constexpr std::size_t kLevelLineLimit = kLevelColumns + 1;
-constexpr std::size_t kNeonateLineLimit = 7;
+// What one read of the bounded line reader takes: the longest line of the
+// format and its line feed.
+std::size_t LineLimit(const FileFormat& format) {
+  return static_cast<std::size_t>(format.maxLineLength) + 1;
+}
 
 Status MissingLines(const char* name, int got, int needed) {
   return Fault(name, ": ", got, " lines, ", needed, " needed");
@@ -391,9 +416,11 @@ Status MissingLines(const char* name, int got, int needed) {
 
 // Columns 1-5 code, 6 sex digit, 8 status digit, 10-13 DRG value, 15-17 the
 // matrix row counted from 1.
-Status LoadRefinedCcTable(const char* name, const std::string& bytes, int lines,
+Status LoadRefinedCcTable(const FileFormat& format, const std::string& bytes,
                           RefinedCcTable* table) {
-  TextLineReader reader(bytes, kRefinedLineLimit);
+  const char* name = format.name;
+  const int lines = format.lines;
+  TextLineReader reader(bytes, LineLimit(format));
   table->rows.resize(static_cast<std::size_t>(lines));
   TextLine line;
   for (int i = 0; i < lines; ++i) {
@@ -418,12 +445,14 @@ Status LoadRefinedCcTable(const char* name, const std::string& bytes, int lines,
 
 // Columns 1-4 DRG value, 6-9 refined DRG value, 10 age-split mark, 11-12 the
 // matrix column counted from 1 (00 or blanks: none), 17 DRG type.
-Status LoadRefinedDrgTable(const char* name, const std::string& bytes, RefinedDrgTable* table) {
+Status LoadRefinedDrgTable(const FileFormat& format, const std::string& bytes,
+                           RefinedDrgTable* table) {
+  const char* name = format.name;
   table->slots.assign(static_cast<std::size_t>(kRefinedDrgSlots), RefinedDrgSlot{});
-  TextLineReader reader(bytes, kRefinedLineLimit);
+  TextLineReader reader(bytes, LineLimit(format));
   TextLine line;
-  for (int i = 0; i < kRefinedDrgLines; ++i) {
-    if (!reader.Next(&line)) return MissingLines(name, i, kRefinedDrgLines);
+  for (int i = 0; i < format.lines; ++i) {
+    if (!reader.Next(&line)) return MissingLines(name, i, format.lines);
     char field[4];
     CopyColumns(line.text, 1, 4, field);
     const int slot = ParseDigits(field, 4) - 1;
@@ -449,11 +478,12 @@ Status LoadRefinedDrgTable(const char* name, const std::string& bytes, RefinedDr
 }
 
 // Line r holds row r - 1, column 1 first; positions past the end hold '0'.
-Status LoadLevelMatrix(const char* name, const std::string& bytes, LevelMatrix* matrix) {
-  TextLineReader reader(bytes, kLevelLineLimit);
+Status LoadLevelMatrix(const FileFormat& format, const std::string& bytes, LevelMatrix* matrix) {
+  const char* name = format.name;
+  TextLineReader reader(bytes, LineLimit(format));
   TextLine line;
-  for (int r = 0; r < kLevelRows; ++r) {
-    if (!reader.Next(&line)) return MissingLines(name, r, kLevelRows);
+  for (int r = 0; r < format.lines; ++r) {
+    if (!reader.Next(&line)) return MissingLines(name, r, format.lines);
     auto& row = matrix->levels[static_cast<std::size_t>(r)];
     for (int c = 0; c < kLevelColumns; ++c) {
       row[static_cast<std::size_t>(c)] = ColumnOf(line.text, c + 1, '0');
@@ -499,8 +529,10 @@ Status ReadNeonateLine(const char* name, TextLineReader& reader, NeonateLine* ou
 // only when the walk needs the next one: an entry takes the mark of the line
 // with its category and tail, any other entry '0'. Lines out of that order,
 // or of codes the table lacks, are passed over.
-Status MergeNeonateMarks(const char* name, const std::string& bytes, DiagnosisTable* table) {
-  TextLineReader reader(bytes, kNeonateLineLimit);
+Status MergeNeonateMarks(const FileFormat& format, const std::string& bytes,
+                         DiagnosisTable* table) {
+  const char* name = format.name;
+  TextLineReader reader(bytes, LineLimit(format));
   NeonateLine current;  // category -1: the first entry forces a read
   for (int m = 0; m < kCategorySlots; ++m) {
     const int start = table->categoryStart[static_cast<std::size_t>(m)];
@@ -604,67 +636,30 @@ Status LoadOptionalCodeMap(const TableFileSource& source, const char* name, Code
 // ---------------------------------------------------------------------------
 // The whole set, in load order
 
-// One file of the load order and how it is read.
-struct LoadStep {
-  const char* name;
-  std::function<Status(const char* name, const std::string& bytes)> load;
-};
+// Reads one file of the load order into its table of the set; the RDRGNEO
+// files go into the diagnosis tables of their editions, read before them.
+Status LoadFile(const FileFormat& f, const std::string& bytes, TableSet* set) {
+  const auto i = static_cast<std::size_t>(f.index);
+  switch (f.kind) {
+    case TableKind::kDiagnosis: return LoadDiagnosisTable(f, bytes, &set->diagnosis[i]);
+    case TableKind::kProcedure: return LoadProcedureTable(f, bytes, &set->procedure[i]);
+    case TableKind::kDatedProcedure: return LoadDatedProcedureTable(f, bytes, &set->datedProcedure);
+    case TableKind::kDrgRules: return LoadDrgRuleTable(f, bytes, &set->drgRules[i]);
+    case TableKind::kRefinedCc: return LoadRefinedCcTable(f, bytes, &set->refinedCc[i]);
+    case TableKind::kNeonate: return MergeNeonateMarks(f, bytes, &set->diagnosis[i]);
+    case TableKind::kCcEntry: return LoadCcEntryTable(f, bytes, &set->ccEntry[i]);
+    case TableKind::kCcRange: return LoadCcRangeTable(f, bytes, &set->ccRange);
+    case TableKind::kRefinedDrg: return LoadRefinedDrgTable(f, bytes, &set->refinedDrg);
+    case TableKind::kLevelMatrix: return LoadLevelMatrix(f, bytes, &set->levelMatrix);
+  }
+  return Status::Ok();
+}
 
 Status LoadAll(const TableFileSource& source, TableSet* set) {
-  const auto at = [](int i) { return static_cast<std::size_t>(i); };
-  std::vector<LoadStep> steps;
-  for (int e = 0; e < kEditionCount; ++e) {
-    steps.push_back({kTableFiles[e], [set, e, at](const char* name, const std::string& bytes) {
-                       return LoadDiagnosisTable(name, bytes, kDiagnosisEntries[e],
-                                                 &set->diagnosis[at(e)]);
-                     }});
-  }
-  for (int e = 0; e < 2; ++e) {
-    steps.push_back({kTableFiles[4 + e], [set, e, at](const char* name, const std::string& bytes) {
-                       return LoadProcedureTable(name, bytes, kProcedureEntries[e],
-                                                 kProcedureClasses[e], &set->procedure[at(e)]);
-                     }});
-  }
-  steps.push_back({kTableFiles[6], [set](const char* name, const std::string& bytes) {
-                     return LoadDatedProcedureTable(name, bytes, &set->datedProcedure);
-                   }});
-  for (int t = 0; t < 2; ++t) {
-    steps.push_back({kTableFiles[7 + t], [set, t, at](const char* name, const std::string& bytes) {
-                       return LoadDrgRuleTable(name, bytes, kDrgRules[t], &set->drgRules[at(t)]);
-                     }});
-  }
-  for (int e = 0; e < kEditionCount; ++e) {
-    steps.push_back({kTableFiles[9 + e], [set, e, at](const char* name, const std::string& bytes) {
-                       return LoadRefinedCcTable(name, bytes, kRefinedCcRows[e],
-                                                 &set->refinedCc[at(e)]);
-                     }});
-  }
-  // The neonate marks go into the diagnosis tables read above.
-  for (int e = 0; e < kEditionCount; ++e) {
-    steps.push_back({kTableFiles[13 + e], [set, e, at](const char* name, const std::string& bytes) {
-                       return MergeNeonateMarks(name, bytes, &set->diagnosis[at(e)]);
-                     }});
-  }
-  for (int t = 0; t < 2; ++t) {
-    steps.push_back({kTableFiles[17 + t], [set, t, at](const char* name, const std::string& bytes) {
-                       return LoadCcEntryTable(name, bytes, kCcEntryRows[t], kCcEntryListBytes[t],
-                                               &set->ccEntry[at(t)]);
-                     }});
-  }
-  steps.push_back({kTableFiles[19], [set](const char* name, const std::string& bytes) {
-                     return LoadCcRangeTable(name, bytes, &set->ccRange);
-                   }});
-  steps.push_back({kTableFiles[20], [set](const char* name, const std::string& bytes) {
-                     return LoadRefinedDrgTable(name, bytes, &set->refinedDrg);
-                   }});
-  steps.push_back({kTableFiles[21], [set](const char* name, const std::string& bytes) {
-                     return LoadLevelMatrix(name, bytes, &set->levelMatrix);
-                   }});
-
   std::string bytes;
-  for (const LoadStep& step : steps) {
-    if (Status s = ReadTableFile(source, step.name, &bytes); !s.ok()) return s;
-    if (Status s = step.load(step.name, bytes); !s.ok()) return s;
+  for (const FileFormat& format : kFileFormats) {
+    if (Status s = ReadTableFile(source, format.name, &bytes); !s.ok()) return s;
+    if (Status s = LoadFile(format, bytes, set); !s.ok()) return s;
   }
   if (Status s = LoadOptionalCodeMap(source, kCodeMapJan2001File, &set->codeMapJan2001); !s.ok()) {
     return s;
@@ -674,7 +669,81 @@ Status LoadAll(const TableFileSource& source, TableSet* set) {
   return Status::Ok();
 }
 
+// Every member of a loaded set; TableSet itself cannot be copied, so that
+// no grouper copies one by mistake.
+void CopyTables(const TableSet& from, TableSet* to) {
+  to->diagnosis = from.diagnosis;
+  to->procedure = from.procedure;
+  to->datedProcedure = from.datedProcedure;
+  to->drgRules = from.drgRules;
+  to->ccRange = from.ccRange;
+  to->ccEntry = from.ccEntry;
+  to->refinedCc = from.refinedCc;
+  to->refinedDrg = from.refinedDrg;
+  to->levelMatrix = from.levelMatrix;
+  to->codeMapJan2001 = from.codeMapJan2001;
+  to->codeMap2001 = from.codeMap2001;
+}
+
+const FileFormat& NeonateFormatOf(int edition) { return FileFormatOf(TableKind::kNeonate, edition); }
+const FileFormat& DiagnosisFormatOf(int edition) { return FileFormatOf(TableKind::kDiagnosis, edition); }
+
 }  // namespace
+
+Result<std::shared_ptr<const TableSet>> ReloadTableFile(const TableSet& base,
+                                                        const TableImages& images,
+                                                        const std::string& name,
+                                                        const std::string& bytes) {
+  auto set = std::make_shared<TableSet>();
+  CopyTables(base, set.get());
+  const auto imageOf = [&images](const char* file) -> Result<std::string> {
+    const auto it = images.find(file);
+    if (it == images.end()) return Fault(file, ": file missing or unreadable");
+    return it->second;
+  };
+  if (name == kCodeMapJan2001File || name == kCodeMap2001File) {
+    CodeMapFile* map = name == kCodeMapJan2001File ? &set->codeMapJan2001 : &set->codeMap2001;
+    if (Status s = LoadCodeMap(name.c_str(), bytes, map); !s.ok()) return s;
+    return std::shared_ptr<const TableSet>(std::move(set));
+  }
+  const FileFormat* format = FindFileFormat(name);
+  if (format == nullptr) return Fault(name, ": not the name of a table file");
+  const auto edition = static_cast<std::size_t>(format->index);
+  if (format->kind == TableKind::kNeonate) {
+    // The marks of the old file go: the table is read again first.
+    Result<std::string> dx = imageOf(DiagnosisFormatOf(format->index).name);
+    if (!dx.ok()) return dx.status();
+    set->diagnosis[edition] = DiagnosisTable{};
+    if (Status s = LoadFile(DiagnosisFormatOf(format->index), *dx, set.get()); !s.ok()) return s;
+  }
+  if (Status s = LoadFile(*format, bytes, set.get()); !s.ok()) return s;
+  if (format->kind == TableKind::kDiagnosis) {
+    Result<std::string> marks = imageOf(NeonateFormatOf(format->index).name);
+    if (!marks.ok()) return marks.status();
+    if (Status s = LoadFile(NeonateFormatOf(format->index), *marks, set.get()); !s.ok()) return s;
+  }
+  // The rows made at load, again where the file is one they are made from.
+  switch (format->kind) {
+    case TableKind::kDiagnosis:
+    case TableKind::kNeonate:
+      MakeCcExclusionRows(*set, static_cast<Edition>(format->index));
+      break;
+    case TableKind::kCcRange:
+      MakeCcExclusionRows(*set, Edition::k8);
+      MakeCcExclusionRows(*set, Edition::k9);
+      break;
+    case TableKind::kCcEntry:
+      MakeCcExclusionRows(*set, format->index == 0 ? Edition::k0 : Edition::k1);
+      break;
+    case TableKind::kRefinedCc:
+      MakeRefinedCcKeys(set->refinedCc[edition]);
+      MakeCcExclusionRows(*set, static_cast<Edition>(format->index));
+      break;
+    default:
+      break;
+  }
+  return std::shared_ptr<const TableSet>(std::move(set));
+}
 
 std::optional<std::string> ReadWholeFile(const std::string& path, const std::string& name,
                                          Status* readError) {

@@ -15,16 +15,13 @@
 #include <optional>
 #include <string>
 
+#include "tables/formats.h"
 #include "tables/status.h"
 #include "tables/table_set.h"
 
 namespace tallow {
 
-// The twenty-two table files in load order.
-inline constexpr const char* kTableFiles[22] = {
-    "DXTAB8",  "DXTAB9",  "DXTAB0",   "DXTAB1",   "SGTAB8",   "SGTAB9",   "SGTAB0",   "DGTAB",
-    "DGTAB0",  "RDRGCC8", "RDRGCC9",  "RDRGCC0",  "RDRGCC1",  "RDRGNEO8", "RDRGNEO9", "RDRGNEO0",
-    "RDRGNEO1", "CCTAB0", "CCTAB1",   "CCTAB",    "RDRGDRG",  "RDRGCL"};
+// The twenty-two table files in load order are kTableFiles (tables/formats.h).
 
 // Where the loader gets the bytes of a file by its table name. Returns
 // nullopt when the file cannot be opened; a read error is reported through
@@ -50,5 +47,17 @@ Result<std::shared_ptr<const TableSet>> LoadTablesFromImages(const TableImages& 
 
 // Loads through any source; the two functions above are built on it.
 Result<std::shared_ptr<const TableSet>> LoadTablesFrom(const TableFileSource& source);
+
+// The set that LoadTablesFromImages gives for `images` with the one file
+// `name` (a table or conversion file name) replaced by `bytes`, made from
+// `base`, the set those images load to: only the replaced file is read again,
+// with what depends on it (the RDRGNEO merge of a replaced DXTAB, a fresh
+// diagnosis table under a replaced RDRGNEO, the rows made at load). Gives the
+// same set, or the same error, as the whole load; a fuzzer changes one file
+// at a time this way. An unknown name is an error.
+Result<std::shared_ptr<const TableSet>> ReloadTableFile(const TableSet& base,
+                                                        const TableImages& images,
+                                                        const std::string& name,
+                                                        const std::string& bytes);
 
 }  // namespace tallow

@@ -59,12 +59,10 @@ bool InExclusionList(const CcExclusionTable& table, int row, int x) {
   if (items == 0) return false;  // an empty list may carry any offset
   const uint8_t* p = table.listArea.data() + table.listOffset[r];
   for (int item = 0; item < items; ++item) {
-    const bool ranged = (p[0] & 0x80) != 0;
-    const int value = ((p[0] & 0x7F) << 8) | p[1];
-    const int length = ranged ? p[2] : 0;
-    if (x < value) return false;
-    if (x <= value + length) return true;
-    p += ranged ? 3 : 2;
+    const ExclusionItem it = DecodeExclusionItem(p);
+    if (x < it.value) return false;
+    if (x <= it.value + it.length) return true;
+    p += it.range ? 3 : 2;
   }
   return false;
 }
@@ -112,48 +110,52 @@ int FirstRefinedCcRow(const RefinedCcTable& table, uint64_t key) {
   return hit;
 }
 
-void MakeCcExclusionRows(TableSet& tables) {
-  for (RefinedCcTable& refined : tables.refinedCc) {
-    refined.keys.resize(refined.rows.size());
-    for (std::size_t r = 0; r < refined.rows.size(); ++r) refined.keys[r] = PackCode(refined.rows[r].code.data());
+void MakeRefinedCcKeys(RefinedCcTable& refined) {
+  refined.keys.resize(refined.rows.size());
+  for (std::size_t r = 0; r < refined.rows.size(); ++r) refined.keys[r] = PackCode(refined.rows[r].code.data());
+}
+
+void MakeCcExclusionRows(TableSet& tables, Edition edition) {
+  const auto e = static_cast<std::size_t>(edition);
+  DiagnosisTable& dx = tables.diagnosis[e];
+  const CcExclusionTable& cc = CcExclusionTableOf(tables, edition);
+  const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
+  dx.ccExclusionRow.resize(dx.entryClass.size());
+  for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
+    const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
+    dx.ccExclusionRow[i] = static_cast<int16_t>(FindCcRow(cc, key));
   }
-  for (int e = 0; e < kEditionCount; ++e) {
-    const auto edition = static_cast<Edition>(e);
-    DiagnosisTable& dx = tables.diagnosis[static_cast<std::size_t>(e)];
-    const CcExclusionTable& cc = CcExclusionTableOf(tables, edition);
-    const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
-    dx.ccExclusionRow.resize(dx.entryClass.size());
-    for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
-      const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
-      dx.ccExclusionRow[i] = static_cast<int16_t>(FindCcRow(cc, key));
-    }
-    // The code of each entry is that of the category whose entries the
-    // lookups search for it (a category count reads as a signed byte).
-    const RefinedCcTable& refined = tables.refinedCc[static_cast<std::size_t>(e)];
-    dx.refinedCcRow.assign(dx.entryTail.size(), kRefinedCcSearch);
-    std::vector<uint8_t> reached(dx.entryTail.size(), 0);
-    for (int category = 0; category < kCategorySlots; ++category) {
-      const int count = static_cast<int8_t>(dx.categoryCount[static_cast<std::size_t>(category)]);
-      const int start = dx.categoryStart[static_cast<std::size_t>(category)];
-      for (int entry = start; entry < start + count; ++entry) {
-        if (entry < 0 || entry >= static_cast<int>(dx.entryTail.size())) continue;
-        const auto at = static_cast<std::size_t>(entry);
-        if (reached[at]++ != 0) {
-          dx.refinedCcRow[at] = kRefinedCcSearch;
-          continue;
-        }
-        char code[kCodeLength];
-        code[0] = static_cast<char>('A' + category / 100);
-        code[1] = static_cast<char>('0' + (category / 10) % 10);
-        code[2] = static_cast<char>('0' + category % 10);
-        const int tail = dx.entryTail[at];
-        auto half = [](int v) { return v == 15 ? ' ' : (v <= 9 ? static_cast<char>('0' + v) : '?'); };
-        code[3] = half(tail >> 4);
-        code[4] = half(tail & 0xF);
-        dx.refinedCcRow[at] = FirstRefinedCcRow(refined, PackCode(code));
+  // The code of each entry is that of the category whose entries the
+  // lookups search for it (a category count reads as a signed byte).
+  const RefinedCcTable& refined = tables.refinedCc[e];
+  dx.refinedCcRow.assign(dx.entryTail.size(), kRefinedCcSearch);
+  std::vector<uint8_t> reached(dx.entryTail.size(), 0);
+  for (int category = 0; category < kCategorySlots; ++category) {
+    const int count = static_cast<int8_t>(dx.categoryCount[static_cast<std::size_t>(category)]);
+    const int start = dx.categoryStart[static_cast<std::size_t>(category)];
+    for (int entry = start; entry < start + count; ++entry) {
+      if (entry < 0 || entry >= static_cast<int>(dx.entryTail.size())) continue;
+      const auto at = static_cast<std::size_t>(entry);
+      if (reached[at]++ != 0) {
+        dx.refinedCcRow[at] = kRefinedCcSearch;
+        continue;
       }
+      char code[kCodeLength];
+      code[0] = static_cast<char>('A' + category / 100);
+      code[1] = static_cast<char>('0' + (category / 10) % 10);
+      code[2] = static_cast<char>('0' + category % 10);
+      const int tail = dx.entryTail[at];
+      auto half = [](int v) { return v == 15 ? ' ' : (v <= 9 ? static_cast<char>('0' + v) : '?'); };
+      code[3] = half(tail >> 4);
+      code[4] = half(tail & 0xF);
+      dx.refinedCcRow[at] = FirstRefinedCcRow(refined, PackCode(code));
     }
   }
+}
+
+void MakeCcExclusionRows(TableSet& tables) {
+  for (RefinedCcTable& refined : tables.refinedCc) MakeRefinedCcKeys(refined);
+  for (int e = 0; e < kEditionCount; ++e) MakeCcExclusionRows(tables, static_cast<Edition>(e));
 }
 
 Edition EditionOf(const char* caseDate) {

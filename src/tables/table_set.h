@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tables/codes.h"
+#include "tables/formats.h"
 #include "tables/status.h"
 
 namespace tallow {
@@ -31,24 +32,7 @@ enum class Edition : uint8_t {
   k0 = 2,  ///< "20020101" up to before "20030101"
   k1 = 3,  ///< "20030101" and later
 };
-inline constexpr int kEditionCount = 4;
-
-inline constexpr int kDiagnosisEntries[kEditionCount] = {9210, 9420, 12310, 12311};
-inline constexpr int kDiagnosisClasses = 383;
-inline constexpr int kProcedureEntries[2] = {828, 816};  // SGTAB8, SGTAB9
-inline constexpr int kProcedureClasses[2] = {337, 339};
-inline constexpr int kDatedProcedureRows = 1608;         // SGTAB0
-inline constexpr int kDrgRules[2] = {531, 539};           // DGTAB, DGTAB0
-inline constexpr int kMdcSlots = 30;
-inline constexpr int kCcRangeRows = 1552;                 // CCTAB
-inline constexpr int kCcRangeListBytes = 7436;
-inline constexpr int kCcEntryRows[2] = {2390, 2391};      // CCTAB0, CCTAB1
-inline constexpr int kCcEntryListBytes[2] = {17232, 17258};
-inline constexpr int kRefinedCcRows[kEditionCount] = {1969, 2007, 2420, 2421};
-inline constexpr int kRefinedDrgLines = 485;
-inline constexpr int kRefinedDrgSlots = 4770;
-inline constexpr int kLevelRows = 62;
-inline constexpr int kLevelColumns = 86;
+// The element counts of each edition are in tables/formats.h.
 
 // ---------------------------------------------------------------------------
 // Diagnosis tables (DXTAB8, DXTAB9, DXTAB0, DXTAB1)
@@ -281,6 +265,10 @@ struct EditionView {
 // Fills DiagnosisTable::ccExclusionRow of every edition from the loaded
 // diagnosis and CC exclusion tables, and RefinedCcTable::keys.
 void MakeCcExclusionRows(TableSet& tables);
+// The same for the diagnosis table of one edition, and for one refined CC
+// table, after one of the tables they are made from was read again.
+void MakeCcExclusionRows(TableSet& tables, Edition edition);
+void MakeRefinedCcKeys(RefinedCcTable& refined);
 
 // The CC exclusion table the diagnoses of an edition are keyed into.
 const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition edition);

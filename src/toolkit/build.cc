@@ -31,13 +31,35 @@ Status UnknownRecord(const FieldReader& r, std::string_view expected) {
 // ---------------------------------------------------------------------------
 // DXTAB8/9/0/1 and SGTAB8/9: category index, entries, class records.
 
+// The code of an entry: a code ("O800"), or its category and the tail byte
+// in hex ("O80/AB") for a tail that no code spells.
+Status EntryCode(const FieldReader& r, std::size_t i, bool strictTail, DecodedCode* out) {
+  const Token& t = r.At(i);
+  const std::size_t slash = t.text.find('/');
+  if (t.quoted || slash == std::string::npos) return r.IndexedCode(i, strictTail, out);
+  DecodedCode category;
+  const std::string head = t.text.substr(0, slash);
+  const std::string tail = t.text.substr(slash + 1);
+  uint8_t byte = 0;
+  if (head.size() != 3 || !DecodeCode((head + "  ").c_str(), false, &category) ||
+      !ParseHexByte(tail, &byte) || tail.size() != 2) {
+    return r.Fail(fmt::format("\"{}\" is not CATEGORY/TAIL (a category and two hex digits)", t.text));
+  }
+  out->category = category.category;
+  out->tail = byte;
+  return Status::Ok();
+}
+
 Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& lines,
                     std::string* out) {
   const bool diagnosis = t.kind == TableKind::kDiagnosis;
-  const int entryLimit = diagnosis ? kDiagnosisEntries[t.index] : kProcedureEntries[t.index];
-  const int classLimit = diagnosis ? kDiagnosisClasses : kProcedureClasses[t.index];
-  const int classBytes = diagnosis ? kDiagnosisClassBytes : kProcedureClassBytes;
-  const int entryBytes = diagnosis ? kDiagnosisEntryBytes : kProcedureEntryBytes;
+  const SectionLayout& index = t.format().sections[0];
+  const SectionLayout& entrySection = t.format().sections[1];
+  const SectionLayout& classSection = t.format().sections[2];
+  const int entryLimit = entrySection.records;
+  const int classLimit = classSection.records;
+  const int classBytes = classSection.recordBytes;
+  const int entryBytes = entrySection.recordBytes;
   const int countLimit = diagnosis ? 127 : 255;
 
   struct Entry {
@@ -52,6 +74,14 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
   std::vector<int> categoryCount(kCategorySlots, 0);
   std::vector<int> startLine(kCategorySlots, 0);
   std::vector<int> startValue(kCategorySlots, 0);
+  std::vector<int> entryLine;
+  // An entry position that belongs to no category, with its bytes as stored.
+  struct Spare {
+    int position;
+    int line;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Spare> spares;
 
   for (const SourceLine& line : lines) {
     const FieldReader r(file, line);
@@ -67,12 +97,15 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
       classLine[k] = r.Line();
       uint8_t* rec = &classes[k * static_cast<std::size_t>(classBytes)];
       if (diagnosis) {
-        static constexpr const char* kFields[3] = {"MDC", "DRGKEY", "CCFLAG"};
+        static constexpr const char* kWords[3] = {"MDC", "DRGKEY", "CCFLAG"};
+        static constexpr FieldLayout kFields[3] = {DiagnosisClassRecord::kMdc, DiagnosisClassRecord::kDrgKey,
+                                                   DiagnosisClassRecord::kCcFlag};
         for (int f = 0; f < 3; ++f) {
-          TALLOW_TRY(r.Number(static_cast<std::size_t>(2 + f), kFields[f], 0, 255, &v));
-          rec[f] = static_cast<uint8_t>(v);
+          TALLOW_TRY(r.Number(static_cast<std::size_t>(2 + f), kWords[f], 0, 255, &v));
+          StoreField(rec, kFields[f], static_cast<int>(v));
         }
-        TALLOW_TRY(r.DenseHex(5, "MASK", rec + 3, 5));
+        constexpr FieldLayout mask = DiagnosisClassRecord::kDxMask;
+        TALLOW_TRY(r.DenseHex(5, "MASK", rec + mask.offset, mask.width));
       } else {
         TALLOW_TRY(r.SparseBytes(2, "BYTES", 0, kProcedureClassBytes, rec));
       }
@@ -80,7 +113,7 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
       TALLOW_TRY(diagnosis ? r.Arity(3, 4, "entry CODE CLASS [CCROW]")
                            : r.Arity(3, 3, "entry CODE CLASS"));
       DecodedCode code;
-      TALLOW_TRY(r.IndexedCode(1, diagnosis, &code));
+      TALLOW_TRY(EntryCode(r, 1, diagnosis, &code));
       Entry e{code.category, code.tail, 0, 0};
       TALLOW_TRY(r.Number(2, "class", 1, classLimit, &v));
       e.cls = static_cast<int>(v);
@@ -88,14 +121,12 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
         TALLOW_TRY(r.Number(3, "CCROW", -32768, 32767, &v));
         e.ccRow = static_cast<int>(v);
       }
-      if (static_cast<int>(entries.size()) == entryLimit) {
-        return r.Fail(fmt::format("more than {} entries", entryLimit));
-      }
       if (++categoryCount[static_cast<std::size_t>(e.category)] > countLimit) {
         return r.Fail(fmt::format("category {} has more than {} entries",
                                   CategoryText(e.category), countLimit));
       }
       entries.push_back(e);
+      entryLine.push_back(r.Line());
     } else if (IsWord(line, "start")) {
       TALLOW_TRY(r.Arity(3, 3, "start CATEGORY N"));
       DecodedCode code;
@@ -109,39 +140,86 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
       }
       startLine[c] = r.Line();
       startValue[c] = static_cast<int>(v);
+    } else if (IsWord(line, "spare")) {
+      TALLOW_TRY(r.Arity(3, 3, "spare POSITION BYTES"));
+      TALLOW_TRY(r.Number(1, "POSITION", 0, entryLimit - 1, &v));
+      Spare spare{static_cast<int>(v), r.Line(), {}};
+      spare.bytes.resize(static_cast<std::size_t>(entryBytes));
+      TALLOW_TRY(r.DenseHex(2, "BYTES", spare.bytes.data(), entryBytes));
+      spares.push_back(std::move(spare));
     } else {
-      return UnknownRecord(r, "class, entry or start");
+      return UnknownRecord(r, "class, entry, start or spare");
     }
   }
-  for (std::size_t c = 0; c < kCategorySlots; ++c) {
-    if (startLine[c] != 0 && categoryCount[c] != 0) {
-      return LineError(file, startLine[c],
-                       fmt::format("category {} has entries; its start is the position of the first",
-                                   CategoryText(static_cast<int>(c))));
-    }
+  // Without placed categories the entries follow each other from position 0,
+  // so the count alone decides whether they fit.
+  bool placed = false;
+  for (std::size_t c = 0; c < kCategorySlots; ++c) placed = placed || (startLine[c] != 0 && categoryCount[c] != 0);
+  if (!placed && static_cast<int>(entries.size()) > entryLimit) {
+    return LineError(file, entryLine[static_cast<std::size_t>(entryLimit)],
+                     fmt::format("more than {} entries", entryLimit));
   }
 
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const Entry& a, const Entry& b) { return a.category < b.category; });
+  std::vector<int> order(entries.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<int>(i);
+  std::stable_sort(order.begin(), order.end(), [&entries](int a, int b) {
+    return entries[static_cast<std::size_t>(a)].category < entries[static_cast<std::size_t>(b)].category;
+  });
 
+  // Categories in ascending order, each at its start when one is written,
+  // else where the previous category ends; a position that two categories
+  // share must hold the same bytes for both.
   out->assign(BinarySize(t), '\0');
-  std::vector<int> firstOf(kCategorySlots, -1);
-  for (std::size_t i = entries.size(); i-- > 0;) {
-    firstOf[static_cast<std::size_t>(entries[i].category)] = static_cast<int>(i);
-  }
+  std::vector<int> writtenBy(static_cast<std::size_t>(entryLimit), 0);  // source line
+  std::size_t next = 0;  // into order
+  int cursor = 0;
   for (std::size_t c = 0; c < kCategorySlots; ++c) {
-    unsigned char* rec = At(out, 3 * c);
-    rec[0] = static_cast<unsigned char>(categoryCount[c]);
-    StoreBigEndian16(rec + 1, categoryCount[c] != 0 ? firstOf[c] : startValue[c]);
+    unsigned char* rec = At(out, index.RecordOffset(static_cast<int>(c)));
+    const int count = categoryCount[c];
+    StoreField(rec, CategoryRecord::kCount, count);
+    if (count == 0) {
+      StoreField(rec, CategoryRecord::kStart, startValue[c]);
+      continue;
+    }
+    const int first = startLine[c] != 0 ? startValue[c] : cursor;
+    if (first < 0 || first + count > entryLimit) {
+      return LineError(file, startLine[c] != 0 ? startLine[c] : entryLine[static_cast<std::size_t>(order[next])],
+                       fmt::format("the {} entries of category {} from position {} run outside "
+                                   "the {} entries",
+                                   count, CategoryText(static_cast<int>(c)), first, entryLimit));
+    }
+    StoreField(rec, CategoryRecord::kStart, first);
+    for (int k = 0; k < count; ++k, ++next) {
+      const auto i = static_cast<std::size_t>(order[next]);
+      const auto position = static_cast<std::size_t>(first + k);
+      // The tail and class fields stand alike in both entry layouts.
+      uint8_t bytes[DiagnosisEntryRecord::kBytes] = {};
+      StoreField(bytes, DiagnosisEntryRecord::kTail, entries[i].tail);
+      StoreField(bytes, DiagnosisEntryRecord::kClass, entries[i].cls);
+      if (diagnosis) StoreField(bytes, DiagnosisEntryRecord::kCcRow, entries[i].ccRow);
+      unsigned char* slot = At(out, entrySection.RecordOffset(static_cast<int>(position)));
+      if (writtenBy[position] != 0 && std::memcmp(slot, bytes, static_cast<std::size_t>(entryBytes)) != 0) {
+        return LineError(file, entryLine[i],
+                         fmt::format("entry position {} already holds another entry (line {})",
+                                     position, writtenBy[position]));
+      }
+      std::memcpy(slot, bytes, static_cast<std::size_t>(entryBytes));
+      writtenBy[position] = entryLine[i];
+    }
+    cursor = first + count;
   }
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    unsigned char* rec = At(out, kIndexBytes + i * static_cast<std::size_t>(entryBytes));
-    rec[0] = static_cast<unsigned char>(entries[i].tail);
-    StoreBigEndian16(rec + 1, entries[i].cls);
-    if (diagnosis) StoreBigEndian16(rec + 3, entries[i].ccRow);
+  for (const Spare& spare : spares) {
+    const auto position = static_cast<std::size_t>(spare.position);
+    if (writtenBy[position] != 0) {
+      return LineError(file, spare.line,
+                       fmt::format("spare position {} belongs to a category (line {})", position,
+                                   writtenBy[position]));
+    }
+    writtenBy[position] = spare.line;
+    std::memcpy(At(out, entrySection.RecordOffset(static_cast<int>(position))), spare.bytes.data(),
+                spare.bytes.size());
   }
-  const std::size_t classOffset = kIndexBytes + static_cast<std::size_t>(entryLimit) * entryBytes;
-  std::memcpy(At(out, classOffset), classes.data(), classes.size());
+  std::memcpy(At(out, classSection.offset), classes.data(), classes.size());
   return Status::Ok();
 }
 
@@ -151,10 +229,11 @@ Status BuildIndexed(const TableInfo& t, const std::string& file, const Lines& li
 Status BuildDated(const TableInfo& t, const std::string& file, const Lines& lines,
                   std::string* out) {
   out->assign(BinarySize(t), '\0');
-  constexpr std::size_t kFrom = 5 * kDatedProcedureRows;
-  constexpr std::size_t kTo = kFrom + 4 * kDatedProcedureRows;
-  constexpr std::size_t kClasses = kTo + 4 * kDatedProcedureRows;
-  std::size_t row = 0;
+  const SectionLayout& codes = t.format().sections[0];
+  const SectionLayout& fromSection = t.format().sections[1];
+  const SectionLayout& toSection = t.format().sections[2];
+  const SectionLayout& classSection = t.format().sections[3];
+  int row = 0;
   for (const SourceLine& line : lines) {
     const FieldReader r(file, line);
     if (!IsWord(line, "row")) return UnknownRecord(r, "row");
@@ -170,10 +249,10 @@ Status BuildDated(const TableInfo& t, const std::string& file, const Lines& line
     TALLOW_TRY(r.Number(3, "TO", INT32_MIN, INT32_MAX, &to));
     uint8_t bytes[kProcedureClassBytes];
     TALLOW_TRY(r.SparseBytes(4, "BYTES", 0, kProcedureClassBytes, bytes));
-    std::memcpy(At(out, 5 * row), code, 5);
-    StoreLittleEndian32(At(out, kFrom + 4 * row), static_cast<int32_t>(from));
-    StoreLittleEndian32(At(out, kTo + 4 * row), static_cast<int32_t>(to));
-    std::memcpy(At(out, kClasses + kProcedureClassBytes * row), bytes, kProcedureClassBytes);
+    std::memcpy(At(out, codes.RecordOffset(row)), code, DatedCodeRecord::kBytes);
+    StoreField(At(out, fromSection.RecordOffset(row)), DatedDateRecord::kDate, static_cast<int32_t>(from));
+    StoreField(At(out, toSection.RecordOffset(row)), DatedDateRecord::kDate, static_cast<int32_t>(to));
+    std::memcpy(At(out, classSection.RecordOffset(row)), bytes, kProcedureClassBytes);
     ++row;
   }
   return Status::Ok();
@@ -210,12 +289,14 @@ Status ParseDrg(const FieldReader& r, std::size_t i, int* number, int* digit) {
 
 Status BuildRules(const TableInfo& t, const std::string& file, const Lines& lines,
                   std::string* out) {
-  const int ruleLimit = kDrgRules[t.index];
+  const int ruleLimit = kDrgRuleCounts[t.index];
   struct Rule {
     int mdc;
+    int line;
     std::array<uint8_t, kRuleBytes> bytes;
   };
   std::vector<Rule> rules;
+  std::vector<Rule> spares;  // mdc holds the 1-based rule number
   std::array<int, kMdcSlots> count{};
   std::array<int, kMdcSlots> startLine{};
   std::array<int, kMdcSlots> startValue{};
@@ -225,19 +306,19 @@ Status BuildRules(const TableInfo& t, const std::string& file, const Lines& line
     if (IsWord(line, "rule")) {
       TALLOW_TRY(r.Arity(5, 5, "rule MDC DRG KEY REQUIRE"));
       Rule rule{};
+      rule.line = r.Line();
       TALLOW_TRY(r.Number(1, "MDC", 1, kMdcSlots, &v));
       rule.mdc = static_cast<int>(v);
       int number = 0;
       int digit = 0;
       TALLOW_TRY(ParseDrg(r, 2, &number, &digit));
       TALLOW_TRY(r.Number(3, "KEY", 0, 255, &v));
-      rule.bytes[0] = static_cast<uint8_t>(v);
-      TALLOW_TRY(r.SparseBytes(4, "REQUIRE", 1, kRequireBytes, rule.bytes.data() + 1));
-      rule.bytes[43] = static_cast<uint8_t>(digit);
-      StoreBigEndian16(rule.bytes.data() + 44, number);
-      if (static_cast<int>(rules.size()) == ruleLimit) {
-        return r.Fail(fmt::format("more than {} rules", ruleLimit));
-      }
+      StoreField(rule.bytes.data(), DrgRuleRecord::kDrgKey, static_cast<int>(v));
+      constexpr FieldLayout require = DrgRuleRecord::kRequire;
+      TALLOW_TRY(r.SparseBytes(4, "REQUIRE", require.offset, require.width,
+                               rule.bytes.data() + require.offset));
+      StoreField(rule.bytes.data(), DrgRuleRecord::kDrgDigit, digit);
+      StoreField(rule.bytes.data(), DrgRuleRecord::kDrgNumber, number);
       if (++count[static_cast<std::size_t>(rule.mdc - 1)] > 255) {
         return r.Fail(fmt::format("MDC {} has more than 255 rules", rule.mdc));
       }
@@ -253,30 +334,73 @@ Status BuildRules(const TableInfo& t, const std::string& file, const Lines& line
       startLine[m] = r.Line();
       TALLOW_TRY(r.Number(2, "start", -32768, 32767, &v));
       startValue[m] = static_cast<int>(v);
+    } else if (IsWord(line, "spare")) {
+      TALLOW_TRY(r.Arity(3, 3, "spare K BYTES"));
+      Rule spare{};
+      spare.line = r.Line();
+      TALLOW_TRY(r.Number(1, "K", 1, ruleLimit, &v));
+      spare.mdc = static_cast<int>(v);
+      TALLOW_TRY(r.DenseHex(2, "BYTES", spare.bytes.data(), kRuleBytes));
+      spares.push_back(spare);
     } else {
-      return UnknownRecord(r, "rule or start");
+      return UnknownRecord(r, "rule, start or spare");
     }
   }
-  for (std::size_t m = 0; m < kMdcSlots; ++m) {
-    if (startLine[m] != 0 && count[m] != 0) {
-      return LineError(file, startLine[m],
-                       fmt::format("MDC {} has rules; its start is the number of the first", m + 1));
-    }
+  bool placed = false;
+  for (std::size_t m = 0; m < kMdcSlots; ++m) placed = placed || (startLine[m] != 0 && count[m] != 0);
+  if (!placed && static_cast<int>(rules.size()) > ruleLimit) {
+    return LineError(file, rules[static_cast<std::size_t>(ruleLimit)].line,
+                     fmt::format("more than {} rules", ruleLimit));
   }
   std::stable_sort(rules.begin(), rules.end(),
                    [](const Rule& a, const Rule& b) { return a.mdc < b.mdc; });
+
+  // MDCs in ascending order, each at its start when one is written, else
+  // after the rules of the previous MDC; a rule two MDCs share must be the
+  // same rule for both.
   out->assign(BinarySize(t), '\0');
-  std::array<int, kMdcSlots> first{};
-  for (std::size_t i = rules.size(); i-- > 0;) {
-    first[static_cast<std::size_t>(rules[i].mdc - 1)] = static_cast<int>(i) + 1;
-  }
+  const SectionLayout& index = t.format().sections[0];
+  const SectionLayout& ruleSection = t.format().sections[1];
+  std::vector<int> writtenBy(static_cast<std::size_t>(ruleLimit) + 1, 0);  // by rule number
+  std::size_t next = 0;
+  int cursor = 1;
   for (std::size_t m = 0; m < kMdcSlots; ++m) {
-    unsigned char* rec = At(out, 3 * m);
-    StoreBigEndian16(rec, count[m] != 0 ? first[m] : startValue[m]);
-    rec[2] = static_cast<unsigned char>(count[m]);
+    unsigned char* rec = At(out, index.RecordOffset(static_cast<int>(m)));
+    StoreField(rec, MdcIndexRecord::kCount, count[m]);
+    if (count[m] == 0) {
+      StoreField(rec, MdcIndexRecord::kStart, startValue[m]);
+      continue;
+    }
+    const int first = startLine[m] != 0 ? startValue[m] : cursor;
+    if (first < 1 || first + count[m] - 1 > ruleLimit) {
+      return LineError(file, startLine[m] != 0 ? startLine[m] : rules[next].line,
+                       fmt::format("the {} rules of MDC {} from rule {} run outside the {} rules",
+                                   count[m], m + 1, first, ruleLimit));
+    }
+    StoreField(rec, MdcIndexRecord::kStart, first);
+    for (int k = 0; k < count[m]; ++k, ++next) {
+      const Rule& rule = rules[next];
+      const auto number = static_cast<std::size_t>(first + k);
+      unsigned char* slot = At(out, ruleSection.RecordOffset(first + k - 1));
+      if (writtenBy[number] != 0 && std::memcmp(slot, rule.bytes.data(), kRuleBytes) != 0) {
+        return LineError(file, rule.line,
+                         fmt::format("rule {} already holds another rule (line {})", number,
+                                     writtenBy[number]));
+      }
+      std::memcpy(slot, rule.bytes.data(), kRuleBytes);
+      writtenBy[number] = rule.line;
+    }
+    cursor = first + count[m];
   }
-  for (std::size_t i = 0; i < rules.size(); ++i) {
-    std::memcpy(At(out, kRuleIndexBytes + kRuleBytes * i), rules[i].bytes.data(), kRuleBytes);
+  for (const Rule& spare : spares) {
+    const auto number = static_cast<std::size_t>(spare.mdc);
+    if (writtenBy[number] != 0) {
+      return LineError(file, spare.line,
+                       fmt::format("spare rule {} belongs to an MDC (line {})", number,
+                                   writtenBy[number]));
+    }
+    writtenBy[number] = spare.line;
+    std::memcpy(At(out, ruleSection.RecordOffset(spare.mdc - 1)), spare.bytes.data(), kRuleBytes);
   }
   return Status::Ok();
 }
@@ -305,18 +429,14 @@ Status ParseList(const FieldReader& r, std::size_t i, std::vector<uint8_t>* byte
     const FieldReader p(none, parts);
     long long value = 0;
     long long length = 0;
-    if (!p.Number(0, "", 0, 32767, &value).ok() ||
+    if (!p.Number(0, "", 0, kExclusionValueMax, &value).ok() ||
         (parts.tokens.size() == 2 && !p.Number(1, "", 0, 255, &length).ok())) {
       return r.Fail(fmt::format("list item \"{}\" is not V (0..32767) or V+L (L 0..255)", item));
     }
-    if (parts.tokens.size() == 2) {
-      bytes->push_back(static_cast<uint8_t>(0x80 | (value >> 8)));
-      bytes->push_back(static_cast<uint8_t>(value & 0xFF));
-      bytes->push_back(static_cast<uint8_t>(length));
-    } else {
-      bytes->push_back(static_cast<uint8_t>(value >> 8));
-      bytes->push_back(static_cast<uint8_t>(value & 0xFF));
-    }
+    uint8_t coded[3];
+    const int n = EncodeExclusionItem(
+        ExclusionItem{static_cast<int>(value), static_cast<int>(length), parts.tokens.size() == 2}, coded);
+    bytes->insert(bytes->end(), coded, coded + n);
     if (++*items > 255) return r.Fail("a list holds at most 255 items");
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);
@@ -327,8 +447,10 @@ Status ParseList(const FieldReader& r, std::size_t i, std::vector<uint8_t>* byte
 Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
                std::string* out) {
   const bool ranged = t.kind == TableKind::kCcRange;
-  const int rowLimit = ranged ? kCcRangeRows : kCcEntryRows[t.index];
-  const int areaSize = ranged ? kCcRangeListBytes : kCcEntryListBytes[t.index];
+  const FileFormat& f = t.format();
+  const SectionLayout& areaSection = f.sections[static_cast<std::size_t>(f.sectionCount - 1)];
+  const int rowLimit = f.sections[0].records;
+  const int areaSize = static_cast<int>(areaSection.bytes());
   struct Row {
     int key;
     int span;
@@ -340,9 +462,31 @@ Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
   std::vector<bool> used(static_cast<std::size_t>(areaSize), false);
   int cursor = 0;
   std::vector<uint8_t> list;
+  struct Spare {
+    int offset;
+    int line;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Spare> spares;
   for (const SourceLine& line : lines) {
     const FieldReader r(file, line);
-    if (!IsWord(line, "row")) return UnknownRecord(r, "row");
+    if (IsWord(line, "spare")) {
+      TALLOW_TRY(r.Arity(3, 3, "spare OFFSET BYTES"));
+      long long offset = 0;
+      TALLOW_TRY(r.Number(1, "OFFSET", 0, areaSize - 1, &offset));
+      const std::string& hex = r.At(2).text;
+      Spare spare{static_cast<int>(offset), r.Line(), std::vector<uint8_t>(hex.size() / 2)};
+      if (hex.empty() || hex.size() % 2 != 0 ||
+          !r.DenseHex(2, "BYTES", spare.bytes.data(), static_cast<int>(spare.bytes.size())).ok()) {
+        return r.Fail(fmt::format("BYTES \"{}\" is not pairs of hex digits", hex));
+      }
+      if (spare.offset + static_cast<int>(spare.bytes.size()) > areaSize) {
+        return r.Fail(fmt::format("the spare bytes do not fit the {}-byte list area", areaSize));
+      }
+      spares.push_back(std::move(spare));
+      continue;
+    }
+    if (!IsWord(line, "row")) return UnknownRecord(r, "row or spare");
     const std::size_t fields = ranged ? 4 : 3;
     const bool placed = r.Size() == fields + 1 && !r.At(fields).quoted &&
                         !r.At(fields).text.empty() && r.At(fields).text[0] == '@';
@@ -368,11 +512,16 @@ Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
       at.number = line.number;
       at.tokens.push_back(Token{r.At(fields).text.substr(1), false});
       const FieldReader a(file, at);
-      TALLOW_TRY(a.Number(0, "@OFFSET", 0, areaSize, &v));
+      // An empty list is never read, so its offset may be any stored value.
+      if (row.items == 0) {
+        TALLOW_TRY(a.Number(0, "@OFFSET", -32768, 32767, &v));
+      } else {
+        TALLOW_TRY(a.Number(0, "@OFFSET", 0, areaSize, &v));
+      }
       row.offset = static_cast<int>(v);
     }
     const auto size = static_cast<int>(list.size());
-    if (row.offset + size > areaSize) {
+    if (size > 0 && row.offset + size > areaSize) {
       return r.Fail(fmt::format("the list does not fit the {}-byte list area", areaSize));
     }
     for (int k = 0; k < size; ++k) {
@@ -383,29 +532,38 @@ Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
       used[p] = true;
       area[p] = list[static_cast<std::size_t>(k)];
     }
-    cursor = std::max(cursor, row.offset + size);
+    if (row.offset >= 0 && row.offset <= areaSize) cursor = std::max(cursor, row.offset + size);
     rows.push_back(row);
+  }
+  for (const Spare& spare : spares) {
+    for (std::size_t k = 0; k < spare.bytes.size(); ++k) {
+      const auto p = static_cast<std::size_t>(spare.offset) + k;
+      if (used[p]) {
+        return LineError(file, spare.line,
+                         fmt::format("spare byte {} lies in a list", p));
+      }
+      used[p] = true;
+      area[p] = spare.bytes[k];
+    }
   }
   while (static_cast<int>(rows.size()) < rowLimit) rows.push_back(Row{kPaddingCcKey, 0, 0, 0});
 
   out->assign(BinarySize(t), '\0');
-  const auto n = static_cast<std::size_t>(rowLimit);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Row& row = rows[i];
+  for (int i = 0; i < rowLimit; ++i) {
+    const Row& row = rows[static_cast<std::size_t>(i)];
     if (ranged) {
-      unsigned char* rec = At(out, kCcRangeRowBytes * i);
-      StoreBigEndian16(rec, row.key);
-      rec[2] = static_cast<unsigned char>(row.span);
-      StoreBigEndian16(rec + 3, row.offset);
-      rec[5] = static_cast<unsigned char>(row.items);
+      unsigned char* rec = At(out, f.sections[0].RecordOffset(i));
+      StoreField(rec, CcRangeRecord::kKeyFirst, row.key);
+      StoreField(rec, CcRangeRecord::kSpan, row.span);
+      StoreField(rec, CcRangeRecord::kListOffset, row.offset);
+      StoreField(rec, CcRangeRecord::kListLength, row.items);
     } else {
-      StoreLittleEndian16(At(out, 2 * i), row.key);
-      *At(out, 2 * n + i) = static_cast<unsigned char>(row.items);
-      StoreLittleEndian16(At(out, 3 * n + 2 * i), row.offset);
+      StoreField(At(out, f.sections[0].RecordOffset(i)), CcKeyRecord::kKeyEntry, row.key);
+      StoreField(At(out, f.sections[1].RecordOffset(i)), CcLengthRecord::kListLength, row.items);
+      StoreField(At(out, f.sections[2].RecordOffset(i)), CcOffsetRecord::kListOffset, row.offset);
     }
   }
-  const std::size_t areaOffset = ranged ? kCcRangeRowBytes * n : kCcEntryRowBytes * n;
-  std::memcpy(At(out, areaOffset), area.data(), area.size());
+  std::memcpy(At(out, areaSection.offset), area.data(), area.size());
   return Status::Ok();
 }
 
@@ -414,6 +572,7 @@ Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
 
 struct TextFile {
   std::vector<std::string> lines;
+  std::vector<std::string> surplus;  ///< lines past those the loader reads
   bool crlf = false;
   bool unterminated = false;
   int unterminatedLine = 0;
@@ -440,14 +599,15 @@ Status TextRecord(const FieldReader& r, const SourceLine& line, TableKind kind, 
     text->unterminated = true;
     text->unterminatedLine = r.Line();
   } else if (allowRaw && IsWord(line, "raw")) {
+    // Written as it stands, also when it is longer than the loader reads as
+    // one line (the loader then takes the rest as the next line).
     TALLOW_TRY(r.Arity(2, 2, "raw \"TEXT\""));
-    const std::string& t = r.At(1).text;
-    std::size_t length = t.size();
-    if (length > 0 && t.back() == '\r') --length;  // a CR before the line feed is no data
-    if (length > static_cast<std::size_t>(MaxLineLength(kind))) {
-      return r.Fail(fmt::format("a line holds at most {} characters", MaxLineLength(kind)));
-    }
-    text->lines.push_back(t);
+    if (!text->surplus.empty()) return r.Fail("a line after the surplus lines");
+    text->lines.push_back(r.At(1).text);
+  } else if (IsWord(line, "surplus")) {
+    TALLOW_TRY(r.Arity(2, 2, "surplus \"TEXT\""));
+    if (FixedLines(TableInfo{"", kind, 0}) < 0) return r.Fail("this table has no surplus lines");
+    text->surplus.push_back(r.At(1).text);
   } else {
     *handled = false;
   }
@@ -455,11 +615,13 @@ Status TextRecord(const FieldReader& r, const SourceLine& line, TableKind kind, 
 }
 
 std::string JoinLines(const TextFile& text) {
+  std::vector<std::string> all = text.lines;
+  all.insert(all.end(), text.surplus.begin(), text.surplus.end());
   std::string out;
   const char* end = text.crlf ? "\r\n" : "\n";
-  for (std::size_t i = 0; i < text.lines.size(); ++i) {
-    out += text.lines[i];
-    if (!text.unterminated || i + 1 < text.lines.size()) out += end;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    out += all[i];
+    if (!text.unterminated || i + 1 < all.size()) out += end;
   }
   return out;
 }
@@ -468,6 +630,7 @@ Status BuildText(const TableInfo& t, const std::string& file, const Lines& lines
                  std::string* out) {
   TextFile text;
   std::array<int, kLevelRows> levelLine{};
+  int levelLines = -1;  // "lines N"; -1: one line a row
   if (t.kind == TableKind::kLevelMatrix) {
     text.lines.assign(kLevelRows, std::string(kLevelColumns, '0'));
   }
@@ -515,7 +678,14 @@ Status BuildText(const TableInfo& t, const std::string& file, const Lines& lines
           break;
         }
         case TableKind::kLevelMatrix: {
-          if (!IsWord(line, "row")) return UnknownRecord(r, "row, lineend or lastline");
+          if (IsWord(line, "lines")) {
+            // Fewer lines than rows: long rows that the loader reads in pieces.
+            TALLOW_TRY(r.Arity(2, 2, "lines N"));
+            TALLOW_TRY(r.Number(1, "N", 0, kLevelRows, &v));
+            levelLines = static_cast<int>(v);
+            break;
+          }
+          if (!IsWord(line, "row")) return UnknownRecord(r, "row, lines, lineend or lastline");
           TALLOW_TRY(r.Arity(3, 3, "row R LEVELS"));
           TALLOW_TRY(r.Number(1, "R", 1, kLevelRows, &v));
           const auto row = static_cast<std::size_t>(v - 1);
@@ -523,12 +693,9 @@ Status BuildText(const TableInfo& t, const std::string& file, const Lines& lines
             return r.Fail(fmt::format("row {} written twice (first on line {})", v, levelLine[row]));
           }
           levelLine[row] = r.Line();
-          const std::string& levels = r.At(2).text;
-          if (levels.size() > kLevelColumns) {
-            return r.Fail(fmt::format("{} level characters, at most {}", levels.size(),
-                                      kLevelColumns));
-          }
-          text.lines[row] = levels;
+          // A row longer than the columns is written as it stands; the
+          // loader reads the rest as the next line.
+          text.lines[row] = r.At(2).text;
           break;
         }
         case TableKind::kNeonate: {
@@ -544,16 +711,34 @@ Status BuildText(const TableInfo& t, const std::string& file, const Lines& lines
           break;
       }
     }
+    if (text.lines.size() > before && !text.surplus.empty()) {
+      return r.Fail("a line after the surplus lines");
+    }
     if (limit >= 0 && t.kind != TableKind::kLevelMatrix && text.lines.size() > before &&
         static_cast<int>(text.lines.size()) > limit) {
       return r.Fail(fmt::format("more than {} lines", limit));
     }
   }
+  // Padding up to the lines the loader reads, counted as it counts them (a
+  // raw line longer than its limit counts once for every piece).
   if (t.kind == TableKind::kRefinedCc) {
-    while (static_cast<int>(text.lines.size()) < limit) text.lines.emplace_back(kPaddingRefinedCcLine);
+    for (int n = LoaderLines(text.lines, text.crlf, t.kind); n < limit; ++n) {
+      text.lines.emplace_back(kPaddingRefinedCcLine);
+    }
   } else if (t.kind == TableKind::kRefinedDrg) {
     if (text.lines.empty()) text.lines.emplace_back(kDefaultRefinedDrgLine);
-    while (static_cast<int>(text.lines.size()) < limit) text.lines.push_back(text.lines.back());
+    const int each = LoaderLines({text.lines.back()}, text.crlf, t.kind);
+    for (int n = LoaderLines(text.lines, text.crlf, t.kind); n < limit; n += each) {
+      text.lines.push_back(text.lines.back());
+    }
+  } else if (t.kind == TableKind::kLevelMatrix && levelLines >= 0) {
+    for (int row = levelLines; row < kLevelRows; ++row) {
+      if (levelLine[static_cast<std::size_t>(row)] != 0) {
+        return LineError(file, levelLine[static_cast<std::size_t>(row)],
+                         fmt::format("row {} past the {} lines", row + 1, levelLines));
+      }
+    }
+    text.lines.resize(static_cast<std::size_t>(levelLines));
   }
   if (text.unterminated && text.lines.empty()) {
     return LineError(file, text.unterminatedLine, "lastline unterminated in a file without lines");
@@ -574,6 +759,27 @@ Result<std::string> BuildTableFile(const std::string& name, std::string_view sou
   const std::string file = table->name + ".txt";
   Result<std::vector<SourceLine>> lines = SplitSource(file, source);
   if (!lines.ok()) return lines.status();
+  // Binary tables: bytes past the fixed size, never read, in order.
+  std::string surplus;
+  if (!IsTextTable(table->kind)) {
+    std::vector<SourceLine> records;
+    for (SourceLine& line : *lines) {
+      if (!IsWord(line, "surplus")) {
+        records.push_back(std::move(line));
+        continue;
+      }
+      const FieldReader r(file, line);
+      TALLOW_TRY(r.Arity(2, 2, "surplus BYTES"));
+      const std::string& hex = r.At(1).text;
+      std::vector<uint8_t> bytes(hex.size() / 2);
+      if (hex.empty() || hex.size() % 2 != 0 ||
+          !r.DenseHex(1, "BYTES", bytes.data(), static_cast<int>(bytes.size())).ok()) {
+        return r.Fail(fmt::format("BYTES \"{}\" is not pairs of hex digits", hex));
+      }
+      surplus.append(bytes.begin(), bytes.end());
+    }
+    *lines = std::move(records);
+  }
   std::string out;
   Status status;
   switch (table->kind) {
@@ -596,6 +802,7 @@ Result<std::string> BuildTableFile(const std::string& name, std::string_view sou
       break;
   }
   if (!status.ok()) return status;
+  out += surplus;
   return out;
 }
 

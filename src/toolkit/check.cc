@@ -101,14 +101,12 @@ constexpr char kEditionDigits[kEditionCount] = {'8', '9', '0', '1'};
 // fact about the toolkit, not a fault of the set).
 
 void CheckFileForm(const TableInfo& t, const std::string& bytes, std::vector<std::string>* notes) {
-  bool surplus = false;
   if (!IsTextTable(t.kind)) {
     const std::size_t size = BinarySize(t);
     if (bytes.size() < size) return;  // the load reports it
     if (bytes.size() > size) {
       notes->push_back(fmt::format("{}: {} bytes past the fixed size of {} are never read", t.name,
                                    bytes.size() - size, size));
-      surplus = true;
     }
   } else {
     TextLineReader reader(bytes, ReaderLimit(t.kind));
@@ -126,15 +124,12 @@ void CheckFileForm(const TableInfo& t, const std::string& bytes, std::vector<std
                                      t.name, count, MaxLineLength(t.kind), count + 1));
       }
     }
-    if (split) return;
     if (fixed >= 0 && count < fixed) return;  // the load reports it
     if (fixed >= 0 && count > fixed) {
       notes->push_back(fmt::format("{}: {} lines; those after line {} are never read", t.name,
                                    count, fixed));
-      surplus = true;
     }
   }
-  if (surplus) return;  // a source keeps only what is read
   Result<std::string> source = DumpTableFile(t.name, bytes);
   if (!source.ok()) return;
   Result<std::string> rebuilt = BuildTableFile(t.name, *source);
@@ -336,9 +331,10 @@ void CheckCcLists(std::string_view file, const CcExclusionTable& t, Findings* f)
     auto p = static_cast<std::size_t>(std::max<int>(t.listOffset[i], 0));
     int largest = -1;
     for (int k = 0; k < t.listLength[i]; ++k) {
-      const int value = ((t.listArea[p] & 0x7F) << 8) | t.listArea[p + 1];
-      const int length = (t.listArea[p] & 0x80) ? t.listArea[p + 2] : 0;
-      p += (t.listArea[p] & 0x80) ? 3 : 2;
+      const ExclusionItem item = DecodeExclusionItem(&t.listArea[p]);
+      const int value = item.value;
+      const int length = item.length;
+      p += static_cast<std::size_t>(ExclusionItemBytes(t.listArea[p]));
       const int top = std::min(value + length, largest - 1);
       for (int x = value; x <= top; ++x) {
         if (InExclusionList(t, static_cast<int>(i), x)) continue;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "tables/bytes.h"
 #include "toolkit/source_format.h"
@@ -34,7 +35,7 @@ std::string Describe(const TableInfo& t) {
       return fmt::format("dated procedure table of editions 0 and 1: {} rows", kDatedProcedureRows);
     case TableKind::kDrgRules:
       return fmt::format("DRG rules of editions {}: {} rules", t.index == 0 ? "8 and 9" : "0 and 1",
-                         kDrgRules[t.index]);
+                         kDrgRuleCounts[t.index]);
     case TableKind::kCcRange:
       return fmt::format("CC exclusions of editions 8 and 9: {} range rows, {}-byte list area",
                          kCcRangeRows, kCcRangeListBytes);
@@ -58,95 +59,152 @@ std::string Describe(const TableInfo& t) {
 // ---------------------------------------------------------------------------
 // Binary tables
 
+// The code of an entry of category c with the stored tail: the code when
+// build would read it back to the same tail, else "A01/HH".
+std::string EntryCodeText(int c, int tail, bool strictTail) {
+  const std::string code = CodeText(c, tail);
+  DecodedCode decoded;
+  if (DecodeCode(code.c_str(), strictTail, &decoded) && decoded.tail == tail) {
+    return CodeToken(code.c_str());
+  }
+  return fmt::format("{}/{:02X}", CategoryText(c), tail);
+}
+
 void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
   const bool diagnosis = t.kind == TableKind::kDiagnosis;
-  const int entries = diagnosis ? kDiagnosisEntries[t.index] : kProcedureEntries[t.index];
-  const int classes = diagnosis ? kDiagnosisClasses : kProcedureClasses[t.index];
-  const int entryBytes = diagnosis ? kDiagnosisEntryBytes : kProcedureEntryBytes;
-  const int classBytes = diagnosis ? kDiagnosisClassBytes : kProcedureClassBytes;
-  const std::size_t classOffset = kIndexBytes + static_cast<std::size_t>(entries) * entryBytes;
+  const SectionLayout& index = t.format().sections[0];
+  const SectionLayout& entrySection = t.format().sections[1];
+  const SectionLayout& classSection = t.format().sections[2];
+  const int entries = entrySection.records;
+  const int entryBytes = entrySection.recordBytes;
+  const int classBytes = classSection.recordBytes;
+  // The entry fields of both layouts (a procedure entry has no CC row).
+  const FieldLayout& tailField = DiagnosisEntryRecord::kTail;
+  const FieldLayout& classField = DiagnosisEntryRecord::kClass;
+  static_assert(ProcedureEntryRecord::kTail.offset == tailField.offset &&
+                ProcedureEntryRecord::kClass.offset == classField.offset);
 
-  for (int k = 0; k < classes; ++k) {
-    const unsigned char* rec = Bytes(bytes, classOffset + static_cast<std::size_t>(k) * classBytes);
+  for (int k = 0; k < classSection.records; ++k) {
+    const unsigned char* rec = Bytes(bytes, classSection.RecordOffset(k));
     if (std::all_of(rec, rec + classBytes, [](unsigned char b) { return b == 0; })) continue;
     if (diagnosis) {
-      *out += fmt::format("class {} {} {} {} {}\n", k + 1, rec[0], rec[1], rec[2],
-                          DenseHexText(rec + 3, 5));
+      fmt::format_to(std::back_inserter(*out), "class {} {} {} {} {}\n", k + 1, LoadField(rec, DiagnosisClassRecord::kMdc),
+                          LoadField(rec, DiagnosisClassRecord::kDrgKey),
+                          LoadField(rec, DiagnosisClassRecord::kCcFlag),
+                          DenseHexText(rec + DiagnosisClassRecord::kDxMask.offset,
+                                       DiagnosisClassRecord::kDxMask.width));
     } else {
-      *out += fmt::format("class {} {}\n", k + 1, SparseBytesText(rec, classBytes, 0));
+      fmt::format_to(std::back_inserter(*out), "class {} {}\n", k + 1, SparseBytesText(rec, classBytes, 0));
     }
   }
+  // Categories in ascending order; build places each where the previous one
+  // ended unless a start record says otherwise.
+  std::vector<bool> covered(static_cast<std::size_t>(entries), false);
+  int cursor = 0;
   for (int c = 0; c < kCategorySlots; ++c) {
-    const unsigned char* rec = Bytes(bytes, 3 * static_cast<std::size_t>(c));
-    const int count = rec[0];
-    const int start = LoadBigEndian16(rec + 1);
+    const unsigned char* rec = Bytes(bytes, index.RecordOffset(c));
+    const int count = LoadField(rec, CategoryRecord::kCount);
+    const int start = LoadField(rec, CategoryRecord::kStart);
     if (count == 0) {
-      if (start != 0) *out += fmt::format("start {} {}\n", CategoryText(c), start);
+      if (start != 0) fmt::format_to(std::back_inserter(*out), "start {} {}\n", CategoryText(c), start);
       continue;
     }
     const int first = std::max(start, 0);
     const int last = std::min(start + count, entries);
     if (first >= last || start < 0 || start + count > entries) {
-      *out += fmt::format("# category {}: {} entries from {} run outside the {} entries\n",
+      fmt::format_to(std::back_inserter(*out), "# category {}: {} entries from {} run outside the {} entries\n",
                           CategoryText(c), count, start, entries);
+    } else {
+      if (start != cursor) fmt::format_to(std::back_inserter(*out), "start {} {}\n", CategoryText(c), start);
+      cursor = start + count;
     }
     for (int i = first; i < last; ++i) {
-      const unsigned char* e = Bytes(bytes, kIndexBytes + static_cast<std::size_t>(i) * entryBytes);
-      const std::string code = CodeToken(CodeText(c, e[0]).c_str());
-      *out += fmt::format("entry {} {}", code, LoadBigEndian16(e + 1));
-      if (diagnosis && LoadBigEndian16(e + 3) != 0) {
-        *out += fmt::format(" {}", LoadBigEndian16(e + 3));
+      covered[static_cast<std::size_t>(i)] = true;
+      const unsigned char* e = Bytes(bytes, entrySection.RecordOffset(i));
+      fmt::format_to(std::back_inserter(*out), "entry {} {}", EntryCodeText(c, LoadField(e, tailField), diagnosis),
+                          LoadField(e, classField));
+      if (diagnosis && LoadField(e, DiagnosisEntryRecord::kCcRow) != 0) {
+        fmt::format_to(std::back_inserter(*out), " {}", LoadField(e, DiagnosisEntryRecord::kCcRow));
       }
       out->push_back('\n');
     }
   }
+  // Positions of no category are never read; what they hold is kept as is.
+  for (int i = 0; i < entries; ++i) {
+    const unsigned char* e = Bytes(bytes, entrySection.RecordOffset(i));
+    if (covered[static_cast<std::size_t>(i)] ||
+        std::all_of(e, e + entryBytes, [](unsigned char b) { return b == 0; })) {
+      continue;
+    }
+    fmt::format_to(std::back_inserter(*out), "spare {} {}\n", i, DenseHexText(e, entryBytes));
+  }
 }
 
-void DumpDated(std::string_view bytes, std::string* out) {
-  constexpr std::size_t kRows = kDatedProcedureRows;
-  constexpr std::size_t kFrom = 5 * kRows;
-  constexpr std::size_t kTo = kFrom + 4 * kRows;
-  constexpr std::size_t kClasses = kTo + 4 * kRows;
-  auto zeroRow = [&](std::size_t i) {
-    const unsigned char* cls = Bytes(bytes, kClasses + kProcedureClassBytes * i);
-    return std::all_of(Bytes(bytes, 5 * i), Bytes(bytes, 5 * i + 5),
-                       [](unsigned char b) { return b == 0; }) &&
-           LoadLittleEndian32(Bytes(bytes, kFrom + 4 * i)) == 0 &&
-           LoadLittleEndian32(Bytes(bytes, kTo + 4 * i)) == 0 &&
-           std::all_of(cls, cls + kProcedureClassBytes, [](unsigned char b) { return b == 0; });
+void DumpDated(const TableInfo& t, std::string_view bytes, std::string* out) {
+  const SectionLayout& codes = t.format().sections[0];
+  const SectionLayout& from = t.format().sections[1];
+  const SectionLayout& to = t.format().sections[2];
+  const SectionLayout& classes = t.format().sections[3];
+  const auto date = [&](const SectionLayout& section, int i) {
+    return LoadField(Bytes(bytes, section.RecordOffset(i)), DatedDateRecord::kDate);
   };
-  std::size_t used = kRows;
+  const auto zero = [](const unsigned char* p, int n) {
+    return std::all_of(p, p + n, [](unsigned char b) { return b == 0; });
+  };
+  auto zeroRow = [&](int i) {
+    return zero(Bytes(bytes, codes.RecordOffset(i)), codes.recordBytes) && date(from, i) == 0 &&
+           date(to, i) == 0 && zero(Bytes(bytes, classes.RecordOffset(i)), classes.recordBytes);
+  };
+  int used = codes.records;
   while (used > 0 && zeroRow(used - 1)) --used;
-  for (std::size_t i = 0; i < used; ++i) {
-    *out += fmt::format("row {} {} {} {}\n", CodeToken(bytes.data() + 5 * i),
-                        LoadLittleEndian32(Bytes(bytes, kFrom + 4 * i)),
-                        LoadLittleEndian32(Bytes(bytes, kTo + 4 * i)),
-                        SparseBytesText(Bytes(bytes, kClasses + kProcedureClassBytes * i),
-                                        kProcedureClassBytes, 0));
+  for (int i = 0; i < used; ++i) {
+    fmt::format_to(std::back_inserter(*out), "row {} {} {} {}\n", CodeToken(bytes.data() + codes.RecordOffset(i)),
+                        date(from, i), date(to, i),
+                        SparseBytesText(Bytes(bytes, classes.RecordOffset(i)), classes.recordBytes, 0));
   }
 }
 
 void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
-  const int rules = kDrgRules[t.index];
+  const SectionLayout& index = t.format().sections[0];
+  const SectionLayout& ruleSection = t.format().sections[1];
+  const int rules = ruleSection.records;
+  std::vector<bool> covered(static_cast<std::size_t>(rules) + 1, false);
+  int cursor = 1;
   for (int m = 1; m <= kMdcSlots; ++m) {
-    const unsigned char* rec = Bytes(bytes, 3 * static_cast<std::size_t>(m - 1));
-    const int start = LoadBigEndian16(rec);
-    const int count = rec[2];
+    const unsigned char* rec = Bytes(bytes, index.RecordOffset(m - 1));
+    const int start = LoadField(rec, MdcIndexRecord::kStart);
+    const int count = LoadField(rec, MdcIndexRecord::kCount);
     if (count == 0) {
-      if (start != 0) *out += fmt::format("start {} {}\n", m, start);
+      if (start != 0) fmt::format_to(std::back_inserter(*out), "start {} {}\n", m, start);
       continue;
     }
     if (start < 1 || start - 1 + count > rules) {
-      *out += fmt::format("# MDC {}: {} rules from rule {} run outside the {} rules\n", m, count,
+      fmt::format_to(std::back_inserter(*out), "# MDC {}: {} rules from rule {} run outside the {} rules\n", m, count,
                           start, rules);
+    } else {
+      if (start != cursor) fmt::format_to(std::back_inserter(*out), "start {} {}\n", m, start);
+      cursor = start + count;
     }
     const int first = std::max(start, 1);
     const int last = std::min(start + count - 1, rules);
     for (int k = first; k <= last; ++k) {
-      const unsigned char* r = Bytes(bytes, kRuleIndexBytes + static_cast<std::size_t>(k - 1) * kRuleBytes);
-      *out += fmt::format("rule {} {} {} {}\n", m, DrgText(LoadBigEndianU16(r + 44), r[43]), r[0],
-                          SparseBytesText(r + 1, kRequireBytes, 1));
+      covered[static_cast<std::size_t>(k)] = true;
+      const unsigned char* r = Bytes(bytes, ruleSection.RecordOffset(k - 1));
+      fmt::format_to(std::back_inserter(*out), "rule {} {} {} {}\n", m,
+                          DrgText(LoadField(r, DrgRuleRecord::kDrgNumber), LoadField(r, DrgRuleRecord::kDrgDigit)),
+                          LoadField(r, DrgRuleRecord::kDrgKey),
+                          SparseBytesText(r + DrgRuleRecord::kRequire.offset, DrgRuleRecord::kRequire.width,
+                                          DrgRuleRecord::kRequire.offset));
     }
+  }
+  // Rules of no MDC are never tried; what they hold is kept as is.
+  for (int k = 1; k <= rules; ++k) {
+    const unsigned char* r = Bytes(bytes, ruleSection.RecordOffset(k - 1));
+    if (covered[static_cast<std::size_t>(k)] ||
+        std::all_of(r, r + kRuleBytes, [](unsigned char b) { return b == 0; })) {
+      continue;
+    }
+    fmt::format_to(std::back_inserter(*out), "spare {} {}\n", k, DenseHexText(r, kRuleBytes));
   }
 }
 
@@ -157,18 +215,11 @@ std::string ListText(const unsigned char* area, int areaSize, int offset, int it
   std::string text;
   int p = offset;
   for (int k = 0; k < items; ++k) {
-    if (p < 0 || p + 2 > areaSize) break;
-    const bool range = (area[p] & 0x80) != 0;
-    if (range && p + 3 > areaSize) break;
-    const int value = ((area[p] & 0x7F) << 8) | area[p + 1];
+    if (p < 0 || p + 2 > areaSize || p + ExclusionItemBytes(area[p]) > areaSize) break;
+    const ExclusionItem item = DecodeExclusionItem(area + p);
     if (!text.empty()) text.push_back(',');
-    if (range) {
-      text += fmt::format("{}+{}", value, area[p + 2]);
-      p += 3;
-    } else {
-      text += fmt::format("{}", value);
-      p += 2;
-    }
+    text += item.range ? fmt::format("{}+{}", item.value, item.length) : fmt::format("{}", item.value);
+    p += ExclusionItemBytes(area[p]);
   }
   *byteLength = p - offset;
   return text.empty() ? "-" : text;
@@ -176,40 +227,59 @@ std::string ListText(const unsigned char* area, int areaSize, int offset, int it
 
 void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
   const bool ranged = t.kind == TableKind::kCcRange;
-  const auto n = static_cast<std::size_t>(ranged ? kCcRangeRows : kCcEntryRows[t.index]);
-  const int areaSize = ranged ? kCcRangeListBytes : kCcEntryListBytes[t.index];
-  const unsigned char* area = Bytes(bytes, ranged ? kCcRangeRowBytes * n : kCcEntryRowBytes * n);
+  const FileFormat& f = t.format();
+  const SectionLayout& areaSection = f.sections[static_cast<std::size_t>(f.sectionCount - 1)];
+  const int n = f.sections[0].records;
+  const int areaSize = static_cast<int>(areaSection.bytes());
+  const unsigned char* area = Bytes(bytes, areaSection.offset);
   struct Row {
     int key, span, offset, items;
   };
-  std::vector<Row> rows(n);
-  for (std::size_t i = 0; i < n; ++i) {
+  std::vector<Row> rows(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) {
+    Row& row = rows[static_cast<std::size_t>(i)];
     if (ranged) {
-      const unsigned char* rec = Bytes(bytes, kCcRangeRowBytes * i);
-      rows[i] = Row{LoadBigEndian16(rec), rec[2], LoadBigEndian16(rec + 3), rec[5]};
+      const unsigned char* rec = Bytes(bytes, f.sections[0].RecordOffset(i));
+      row = Row{LoadField(rec, CcRangeRecord::kKeyFirst), LoadField(rec, CcRangeRecord::kSpan),
+                LoadField(rec, CcRangeRecord::kListOffset), LoadField(rec, CcRangeRecord::kListLength)};
     } else {
-      rows[i] = Row{LoadLittleEndian16(Bytes(bytes, 2 * i)), 0,
-                    LoadLittleEndian16(Bytes(bytes, 3 * n + 2 * i)), *Bytes(bytes, 2 * n + i)};
+      row = Row{LoadField(Bytes(bytes, f.sections[0].RecordOffset(i)), CcKeyRecord::kKeyEntry), 0,
+                LoadField(Bytes(bytes, f.sections[2].RecordOffset(i)), CcOffsetRecord::kListOffset),
+                LoadField(Bytes(bytes, f.sections[1].RecordOffset(i)), CcLengthRecord::kListLength)};
     }
   }
-  std::size_t used = n;
+  auto used = static_cast<std::size_t>(n);
   while (used > 0 && rows[used - 1].key == kPaddingCcKey && rows[used - 1].span == 0 &&
          rows[used - 1].offset == 0 && rows[used - 1].items == 0) {
     --used;
   }
   int cursor = 0;
+  std::vector<bool> covered(static_cast<std::size_t>(areaSize), false);
   for (std::size_t i = 0; i < used; ++i) {
     const Row& row = rows[i];
     int length = 0;
     const std::string list = ListText(area, areaSize, row.offset, row.items, &length);
     if (ranged) {
-      *out += fmt::format("row {} {} {}", row.key, row.span, list);
+      fmt::format_to(std::back_inserter(*out), "row {} {} {}", row.key, row.span, list);
     } else {
-      *out += fmt::format("row {} {}", row.key, list);
+      fmt::format_to(std::back_inserter(*out), "row {} {}", row.key, list);
     }
-    if (row.offset != cursor) *out += fmt::format(" @{}", row.offset);
+    if (row.offset != cursor) fmt::format_to(std::back_inserter(*out), " @{}", row.offset);
     out->push_back('\n');
-    cursor = std::max(cursor, row.offset + length);
+    if (row.offset >= 0 && row.offset <= areaSize) cursor = std::max(cursor, row.offset + length);
+    for (int k = 0; k < length; ++k) covered[static_cast<std::size_t>(row.offset + k)] = true;
+  }
+  // Bytes of the area that no list holds are never read; they are kept as
+  // they are, at most 32 a record.
+  for (int p = 0; p < areaSize;) {
+    if (covered[static_cast<std::size_t>(p)] || area[p] == 0) {
+      ++p;
+      continue;
+    }
+    int end = p;
+    while (end < areaSize && end - p < 32 && !covered[static_cast<std::size_t>(end)] && area[end] != 0) ++end;
+    fmt::format_to(std::back_inserter(*out), "spare {} {}\n", p, DenseHexText(area + p, end - p));
+    p = end;
   }
 }
 
@@ -315,26 +385,31 @@ TextLines SplitText(std::string_view bytes) {
 void DumpText(const TableInfo& t, std::string_view bytes, std::string* out) {
   TextLines text = SplitText(bytes);
   if (text.crlf) *out += "lineend crlf\n";
-  std::size_t used = text.lines.size();
   const int fixed = FixedLines(t);
-  if (!text.unterminated && fixed >= 0 && used <= static_cast<std::size_t>(fixed)) {
-    if (t.kind == TableKind::kRefinedCc) {
-      while (used > 0 && text.lines[used - 1] == kPaddingRefinedCcLine) --used;
-    } else if (t.kind == TableKind::kRefinedDrg && used == static_cast<std::size_t>(fixed)) {
-      while (used > 1 && text.lines[used - 1] == text.lines[used - 2]) --used;
-      if (used == 1 && text.lines[0] == kDefaultRefinedDrgLine) used = 0;
+  // Lines past the fixed count are never read; they follow as surplus.
+  std::size_t main = text.lines.size();
+  if (fixed >= 0 && main > static_cast<std::size_t>(fixed)) main = static_cast<std::size_t>(fixed);
+  const std::vector<std::string> head(text.lines.begin(), text.lines.begin() + static_cast<long>(main));
+  std::size_t used = main;
+  // Build pads a table to its fixed count of lines as the loader counts
+  // them; padding is left out only where build puts it back.
+  const bool padded = !text.unterminated && main == text.lines.size() && fixed >= 0 &&
+                      LoaderLines(head, text.crlf, t.kind) == fixed;
+  if (padded && t.kind == TableKind::kRefinedCc) {
+    while (used > 0 && text.lines[used - 1] == kPaddingRefinedCcLine) --used;
+  } else if (padded && t.kind == TableKind::kRefinedDrg) {
+    while (used > 1 && text.lines[used - 1] == text.lines[used - 2] &&
+           LoaderLines({text.lines[used - 1]}, text.crlf, t.kind) == 1) {
+      --used;
     }
+    if (used == 1 && text.lines[0] == kDefaultRefinedDrgLine) used = 0;
   }
   if (t.kind == TableKind::kLevelMatrix) {
+    if (used != static_cast<std::size_t>(kLevelRows)) fmt::format_to(std::back_inserter(*out), "lines {}\n", used);
     for (std::size_t r = 0; r < used; ++r) {
       const std::string& levels = text.lines[r];
-      if (r < kLevelRows && levels == std::string(kLevelColumns, '0')) continue;
-      if (r >= kLevelRows) {
-        *out += fmt::format("# line {} past the {} rows is never read: {}\n", r + 1, kLevelRows,
-                            Quote(levels));
-        continue;
-      }
-      *out += fmt::format("row {} {}\n", r + 1, levels.empty() ? "\"\"" : TokenText(levels));
+      if (levels == std::string(kLevelColumns, '0')) continue;
+      fmt::format_to(std::back_inserter(*out), "row {} {}\n", r + 1, levels.empty() ? "\"\"" : TokenText(levels));
     }
   } else {
     for (std::size_t i = 0; i < used; ++i) {
@@ -342,6 +417,9 @@ void DumpText(const TableInfo& t, std::string_view bytes, std::string* out) {
       *out += field.empty() ? "raw " + Quote(text.lines[i]) : field;
       out->push_back('\n');
     }
+  }
+  for (std::size_t i = main; i < text.lines.size(); ++i) {
+    *out += "surplus " + Quote(text.lines[i]) + "\n";
   }
   if (text.unterminated) *out += "lastline unterminated\n";
 }
@@ -358,15 +436,13 @@ Result<std::string> DumpTableFile(const std::string& name, std::string_view byte
     return Status::Error(fmt::format("{}: not the name of a table", name));
   }
   std::string out = fmt::format("# {}: {}\n", table->name, Describe(*table));
+  std::string_view surplus;
   if (!IsTextTable(table->kind)) {
     const std::size_t size = BinarySize(*table);
     if (bytes.size() < size) {
       return Status::Error(fmt::format("{}: {} bytes, {} needed", table->name, bytes.size(), size));
     }
-    if (bytes.size() > size) {
-      out += fmt::format("# {} bytes past the fixed size are never read and not shown\n",
-                         bytes.size() - size);
-    }
+    surplus = bytes.substr(size);
     bytes = bytes.substr(0, size);
   }
   switch (table->kind) {
@@ -375,7 +451,7 @@ Result<std::string> DumpTableFile(const std::string& name, std::string_view byte
       DumpIndexed(*table, bytes, &out);
       break;
     case TableKind::kDatedProcedure:
-      DumpDated(bytes, &out);
+      DumpDated(*table, bytes, &out);
       break;
     case TableKind::kDrgRules:
       DumpRules(*table, bytes, &out);
@@ -387,6 +463,13 @@ Result<std::string> DumpTableFile(const std::string& name, std::string_view byte
     default:
       DumpText(*table, bytes, &out);
       break;
+  }
+  // Bytes past the fixed size are never read; they follow, 32 a record.
+  for (std::size_t p = 0; p < surplus.size(); p += 32) {
+    const std::string_view part = surplus.substr(p, 32);
+    out += "surplus " +
+           DenseHexText(reinterpret_cast<const uint8_t*>(part.data()), static_cast<int>(part.size())) +
+           "\n";
   }
   return out;
 }

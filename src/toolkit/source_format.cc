@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -10,27 +11,6 @@
 namespace tallow::toolkit {
 
 namespace {
-
-struct KnownTable {
-  const char* name;
-  TableKind kind;
-  int index;
-};
-
-constexpr KnownTable kKnownTables[] = {
-    {"DXTAB8", TableKind::kDiagnosis, 0},   {"DXTAB9", TableKind::kDiagnosis, 1},
-    {"DXTAB0", TableKind::kDiagnosis, 2},   {"DXTAB1", TableKind::kDiagnosis, 3},
-    {"SGTAB8", TableKind::kProcedure, 0},   {"SGTAB9", TableKind::kProcedure, 1},
-    {"SGTAB0", TableKind::kDatedProcedure, 0},
-    {"DGTAB", TableKind::kDrgRules, 0},     {"DGTAB0", TableKind::kDrgRules, 1},
-    {"RDRGCC8", TableKind::kRefinedCc, 0},  {"RDRGCC9", TableKind::kRefinedCc, 1},
-    {"RDRGCC0", TableKind::kRefinedCc, 2},  {"RDRGCC1", TableKind::kRefinedCc, 3},
-    {"RDRGNEO8", TableKind::kNeonate, 0},   {"RDRGNEO9", TableKind::kNeonate, 1},
-    {"RDRGNEO0", TableKind::kNeonate, 2},   {"RDRGNEO1", TableKind::kNeonate, 3},
-    {"CCTAB0", TableKind::kCcEntry, 0},     {"CCTAB1", TableKind::kCcEntry, 1},
-    {"CCTAB", TableKind::kCcRange, 0},      {"RDRGDRG", TableKind::kRefinedDrg, 0},
-    {"RDRGCL", TableKind::kLevelMatrix, 0},
-};
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -48,7 +28,8 @@ bool ParseInteger(std::string_view text, long long* out) {
   return ec == std::errc() && end == last;
 }
 
-// A hex byte of one or two digits.
+}  // namespace
+
 bool ParseHexByte(std::string_view text, uint8_t* out) {
   if (text.empty() || text.size() > 2) return false;
   int v = 0;
@@ -61,64 +42,38 @@ bool ParseHexByte(std::string_view text, uint8_t* out) {
   return true;
 }
 
-}  // namespace
-
 std::optional<TableInfo> FindTable(std::string_view nameOrPath) {
   const auto slash = nameOrPath.find_last_of("/\\");
   if (slash != std::string_view::npos) nameOrPath.remove_prefix(slash + 1);
   if (nameOrPath.size() > 4 && nameOrPath.substr(nameOrPath.size() - 4) == ".txt") {
     nameOrPath.remove_suffix(4);
   }
-  for (const KnownTable& t : kKnownTables) {
-    if (nameOrPath == t.name) return TableInfo{t.name, t.kind, t.index};
-  }
-  return std::nullopt;
+  const FileFormat* format = FindFileFormat(nameOrPath);
+  if (format == nullptr) return std::nullopt;
+  return TableInfo{format->name, format->kind, format->index};
 }
 
-bool IsTextTable(TableKind kind) {
-  return kind == TableKind::kRefinedCc || kind == TableKind::kRefinedDrg ||
-         kind == TableKind::kLevelMatrix || kind == TableKind::kNeonate;
-}
+bool IsTextTable(TableKind kind) { return FileFormatOf(kind).text; }
 
-std::size_t BinarySize(const TableInfo& table) {
-  const int i = table.index;
-  switch (table.kind) {
-    case TableKind::kDiagnosis:
-      return kIndexBytes + kDiagnosisEntryBytes * kDiagnosisEntries[i] +
-             kDiagnosisClassBytes * kDiagnosisClasses;
-    case TableKind::kProcedure:
-      return kIndexBytes + kProcedureEntryBytes * kProcedureEntries[i] +
-             kProcedureClassBytes * kProcedureClasses[i];
-    case TableKind::kDatedProcedure:
-      return static_cast<std::size_t>(kDatedProcedureRows) * (5 + 4 + 4 + kProcedureClassBytes);
-    case TableKind::kDrgRules:
-      return kRuleIndexBytes + static_cast<std::size_t>(kRuleBytes) * kDrgRules[i];
-    case TableKind::kCcRange:
-      return static_cast<std::size_t>(kCcRangeRowBytes) * kCcRangeRows + kCcRangeListBytes;
-    case TableKind::kCcEntry:
-      return static_cast<std::size_t>(kCcEntryRowBytes) * kCcEntryRows[i] + kCcEntryListBytes[i];
-    default:
-      return 0;
-  }
-}
+std::size_t BinarySize(const TableInfo& table) { return table.format().size; }
 
 int FixedLines(const TableInfo& table) {
-  switch (table.kind) {
-    case TableKind::kRefinedCc: return kRefinedCcRows[table.index];
-    case TableKind::kRefinedDrg: return kRefinedDrgLines;
-    case TableKind::kLevelMatrix: return kLevelRows;
-    default: return -1;
-  }
+  const FileFormat& f = table.format();
+  return f.text ? f.lines : -1;
 }
 
-int MaxLineLength(TableKind kind) {
-  switch (kind) {
-    case TableKind::kRefinedCc: return 17;
-    case TableKind::kRefinedDrg: return 17;
-    case TableKind::kLevelMatrix: return kLevelColumns;
-    case TableKind::kNeonate: return 6;
-    default: return 0;
+int MaxLineLength(TableKind kind) { return FileFormatOf(kind).maxLineLength; }
+
+int LoaderLines(const std::vector<std::string>& lines, bool crlf, TableKind kind) {
+  const auto limit = static_cast<std::size_t>(MaxLineLength(kind)) + 1;
+  int count = 0;
+  for (const std::string& line : lines) {
+    std::size_t length = line.size();
+    // The reader drops the CR that stands directly before the line feed.
+    if (!crlf && length > 0 && line.back() == '\r') --length;
+    count += static_cast<int>(length / limit) + 1;
   }
+  return count;
 }
 
 Status LineError(const std::string& fileName, int line, std::string_view message) {
@@ -128,6 +83,7 @@ Status LineError(const std::string& fileName, int line, std::string_view message
 Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
                                             std::string_view source) {
   std::vector<SourceLine> lines;
+  lines.reserve(static_cast<std::size_t>(std::count(source.begin(), source.end(), '\n')) + 1);
   int number = 0;
   std::size_t pos = 0;
   while (pos < source.size()) {
@@ -140,6 +96,7 @@ Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
 
     SourceLine line;
     line.number = number;
+    line.tokens.reserve(6);
     std::size_t i = 0;
     while (i < text.size()) {
       const char c = text[i];

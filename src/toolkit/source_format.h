@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tables/formats.h"
 #include "tables/status.h"
 #include "tables/table_set.h"
 
@@ -23,23 +24,16 @@
 
 namespace tallow::toolkit {
 
-enum class TableKind : uint8_t {
-  kDiagnosis,       ///< DXTAB8, DXTAB9, DXTAB0, DXTAB1
-  kProcedure,       ///< SGTAB8, SGTAB9
-  kDatedProcedure,  ///< SGTAB0
-  kDrgRules,        ///< DGTAB, DGTAB0
-  kCcRange,         ///< CCTAB
-  kCcEntry,         ///< CCTAB0, CCTAB1
-  kRefinedCc,       ///< RDRGCC8, RDRGCC9, RDRGCC0, RDRGCC1
-  kRefinedDrg,      ///< RDRGDRG
-  kLevelMatrix,     ///< RDRGCL
-  kNeonate,         ///< RDRGNEO8, RDRGNEO9, RDRGNEO0, RDRGNEO1
-};
+using ::tallow::TableKind;
 
+// A table of the set: its format (tables/formats.h) by name, kind and
+// edition index.
 struct TableInfo {
   std::string name;  ///< "DXTAB8"
   TableKind kind = TableKind::kDiagnosis;
   int index = 0;     ///< edition index (8, 9, 0, 1 -> 0..3) or 0/1 within a pair
+
+  const FileFormat& format() const { return FileFormatOf(kind, index); }
 };
 
 // The table of a name, a name with ".txt", or a path ending in either.
@@ -53,17 +47,23 @@ int FixedLines(const TableInfo& table);
 // Longest line the loader's bounded reader takes as one line.
 int MaxLineLength(TableKind kind);
 
-// Binary layouts.
-inline constexpr int kIndexBytes = kCategorySlots * 3;  // category index of DXTAB, SGTAB8/9
-inline constexpr int kDiagnosisEntryBytes = 5;
-inline constexpr int kDiagnosisClassBytes = 8;
-inline constexpr int kProcedureEntryBytes = 3;
-inline constexpr int kProcedureClassBytes = 26;
-inline constexpr int kRuleBytes = 46;
-inline constexpr int kRuleIndexBytes = kMdcSlots * 3;
-inline constexpr int kRequireBytes = 42;
-inline constexpr int kCcRangeRowBytes = 6;
-inline constexpr int kCcEntryRowBytes = 5;  // key 2, length 1, offset 2 (in three sections)
+// How many lines the loader's bounded reader takes from these lines, each
+// ended by a line feed (CR LF with crlf): a line longer than the reader's
+// limit counts once for every piece.
+int LoaderLines(const std::vector<std::string>& lines, bool crlf, TableKind kind);
+
+// Record sizes of the binary layouts.
+inline constexpr int kIndexBytes = kCategorySlots * CategoryRecord::kBytes;  // DXTAB, SGTAB8/9
+inline constexpr int kDiagnosisEntryBytes = DiagnosisEntryRecord::kBytes;
+inline constexpr int kDiagnosisClassBytes = DiagnosisClassRecord::kBytes;
+inline constexpr int kProcedureEntryBytes = ProcedureEntryRecord::kBytes;
+inline constexpr int kProcedureClassBytes = ProcedureClassRecord::kBytes;
+inline constexpr int kRuleBytes = DrgRuleRecord::kBytes;
+inline constexpr int kRuleIndexBytes = kMdcSlots * MdcIndexRecord::kBytes;
+inline constexpr int kRequireBytes = DrgRuleRecord::kRequire.width;
+inline constexpr int kCcRangeRowBytes = CcRangeRecord::kBytes;
+// CCTAB0/1: key, length and offset of a row, in three sections.
+inline constexpr int kCcEntryRowBytes = CcKeyRecord::kBytes + CcLengthRecord::kBytes + CcOffsetRecord::kBytes;
 
 // Inert padding that build appends and dump leaves out.
 inline constexpr int kPaddingCcKey = 32767;
@@ -132,6 +132,9 @@ class FieldReader {
   const std::string& file_;
   const SourceLine& line_;
 };
+
+// A hex byte of one or two digits.
+bool ParseHexByte(std::string_view text, uint8_t* out);
 
 // Inverse field forms for dump.
 std::string DenseHexText(const uint8_t* bytes, int n);

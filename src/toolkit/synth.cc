@@ -586,8 +586,8 @@ std::map<std::string, std::string> SynthSources(uint64_t seed) {
 
   Random ruleRng = root.Fork(3);
   const DrgPool pool = MakeDrgPool(ruleRng);
-  sources["DGTAB"] = RuleSource(kDrgRules[0], dxClasses, procClasses, pool, ruleRng);
-  sources["DGTAB0"] = RuleSource(kDrgRules[1], dxClasses, procClasses, pool, ruleRng);
+  sources["DGTAB"] = RuleSource(kDrgRuleCounts[0], dxClasses, procClasses, pool, ruleRng);
+  sources["DGTAB0"] = RuleSource(kDrgRuleCounts[1], dxClasses, procClasses, pool, ruleRng);
   sources["RDRGDRG"] = RefinedDrgSource(pool, ruleRng);
   sources["RDRGCL"] = LevelSource(ruleRng);
 

@@ -31,9 +31,8 @@ Result<std::string> BuildTableFile(const std::string& name, std::string_view sou
 Result<TableImages> BuildTableImages(const std::map<std::string, std::string>& sources);
 
 // The source of one table file. `name` is a table name or a path whose last
-// component is one. Trailing inert padding is omitted. For every file that
-// CheckTables passes without errors, BuildTableFile of the result gives back
-// the same bytes.
+// component is one. Trailing inert padding is omitted. For every file the
+// loader accepts, BuildTableFile of the result gives back the same bytes.
 Result<std::string> DumpTableFile(const std::string& name, std::string_view bytes);
 
 // What check finds. Errors are faults under which the grouper searches

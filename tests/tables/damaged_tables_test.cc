@@ -329,7 +329,7 @@ TEST(OutOfRangeTablesTest, DrgRuleIndex) {
   std::vector<Damage> damages;
   for (int t = 0; t < 2; ++t) {
     const std::string file = t == 0 ? "DGTAB" : "DGTAB0";
-    const int r = kDrgRules[t];
+    const int r = kDrgRuleCounts[t];
     const DrgRuleTable& table = ValidSet().drgRules[static_cast<std::size_t>(t)];
     int m = 0;
     while (m < kMdcSlots && table.mdcRuleCount[static_cast<std::size_t>(m)] == 0) ++m;

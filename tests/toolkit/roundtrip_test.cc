@@ -124,6 +124,58 @@ TEST(RoundTripTest, UnusualLayoutsComeBackByteForByte) {
        "row \"Q2\\x00 1\" -20020101 2 -"},
       {"a digit byte above 9 and a start on an empty MDC", "DGTAB",
        [] { return Built("DGTAB", "rule 14 468/12 0 1:08\nstart 2 7\n"); }, "rule 14 468/12 0 1:08"},
+      // Once built back with one line too many ("4700 4700 00"): the loader
+      // reads the long line as two, so 484 lines are all it needs.
+      {"a line the loader reads in two pieces", "RDRGDRG",
+       [] {
+         std::vector<std::string> lines(484, "4700 4700 00");
+         lines[483] = "0010 0010 01    M and more than 17";
+         return Lines(lines);
+       },
+       "raw \"0010 0010 01    M and more than 17\""},
+      {"a level row the loader reads in two pieces", "RDRGCL",
+       [] {
+         std::vector<std::string> lines(61, "1");
+         lines[3] = std::string(90, '2');
+         return Lines(lines);
+       },
+       "lines 61"},
+      {"lines past those read", "RDRGCC1",
+       [] {
+         std::vector<std::string> lines(2421, "ZZZZZ0 0 0000 001");
+         lines.push_back("never read");
+         return Lines(lines);
+       },
+       "surplus \"never read\""},
+      {"categories out of order, shared, a spare position and an odd tail", "SGTAB9",
+       [] {
+         std::string b = Built("SGTAB9", "entry Q2950 1\nentry Q2951 2\nentry Q3050 1\n");
+         std::memcpy(At(b, 3 * 1629 + 1), "\x00\x05", 2);  // Q29 moves to position 5
+         std::memcpy(At(b, 7800 + 15), At(b, 7800), 6);
+         std::memset(At(b, 7800), 0, 6);
+         *At(b, 7800 + 6) = 0xAB;                           // Q30's tail: no code spells it
+         *At(b, 3 * 1631) = 1;                              // Q31 shares Q30's entry
+         StoreBigEndian16(At(b, 3 * 1631 + 1), 2);
+         *At(b, 7800 + 3 * 700) = 0x42;                     // a position of no category
+         return b;
+       },
+       "start Q31 2\nentry Q31/AB 1\nspare 700 420000"},
+      {"rules of no MDC and an MDC after a gap", "DGTAB0",
+       [] {
+         std::string b = Built("DGTAB0", "rule 1 10 0 -\nrule 2 20 0 -\n");
+         std::memcpy(At(b, 90 + 46 * 9), At(b, 90 + 46), 46);  // MDC 2's rule moves to rule 10
+         StoreBigEndian16(At(b, 3), 10);
+         *At(b, 90 + 46 * 538) = 0x07;
+         return b;
+       },
+       "start 2 10"},
+      {"spare list bytes, an empty list outside the area, surplus bytes", "CCTAB",
+       [] {
+         std::string b = Built("CCTAB", "row 1 0 5\nrow 3 0 - @-7\n");
+         *At(b, 6 * 1552 + 100) = 0x5A;
+         return b + "tail";
+       },
+       "row 3 0 - @-7"},
   };
   for (const LayoutCase& c : cases) {
     const std::string bytes = c.bytes();
