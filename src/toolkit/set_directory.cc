@@ -21,15 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> KnownNames() {
-  std::vector<std::string> names(std::begin(kTableFiles), std::end(kTableFiles));
-  names.emplace_back(kCodeMapJan2001File);
-  names.emplace_back(kCodeMap2001File);
-  return names;
-}
-
 bool IsKnown(const std::string& name) {
-  const std::vector<std::string> names = KnownNames();
+  const std::vector<std::string> names = SetFileNames();
   return std::find(names.begin(), names.end(), name) != names.end();
 }
 
@@ -100,7 +93,7 @@ Result<fs::path> MakeTemporaryBeside(const fs::path& target) {
 std::string ClosestTableName(std::string_view name) {
   std::string best;
   std::size_t bestDistance = 5;  // more than two edits is no longer a slip
-  for (const std::string& known : KnownNames()) {
+  for (const std::string& known : SetFileNames()) {
     const std::size_t d = EditDistance(name, known);
     if (d < bestDistance) {
       bestDistance = d;
@@ -189,7 +182,7 @@ Status ReplaceTableFiles(const std::string& directory,
     return Status::Error(fmt::format("{}: holds files ({}); give --force to replace the set in it",
                                      directory, some));
   }
-  for (const std::string& name : KnownNames()) {
+  for (const std::string& name : SetFileNames()) {
     const fs::path path = target / (name + suffix);
     if (exists && fs::exists(path, ec) && !fs::is_regular_file(path, ec)) {
       return Status::Error(fmt::format("{}: not a file; the set cannot be written", path.string()));
@@ -242,7 +235,7 @@ Status ReplaceTableFiles(const std::string& directory,
     discard();
     return Status::Error(why);
   };
-  for (const std::string& name : KnownNames()) {
+  for (const std::string& name : SetFileNames()) {
     const std::string file = name + suffix;
     if (!fs::exists(target / file, ec)) continue;
     fs::rename(target / file, *aside / file, ec);

@@ -12,16 +12,16 @@
 
 namespace tallow {
 
-namespace {
-
-namespace fs = std::filesystem;
-
-std::vector<std::string> SetNames() {
+std::vector<std::string> SetFileNames() {
   std::vector<std::string> names(std::begin(kTableFiles), std::end(kTableFiles));
   names.emplace_back(kCodeMapJan2001File);
   names.emplace_back(kCodeMap2001File);
   return names;
 }
+
+namespace {
+
+namespace fs = std::filesystem;
 
 // The bytes of a file; nullopt when there is no such file.
 Result<std::optional<std::string>> ReadIfPresent(const fs::path& path) {
@@ -40,7 +40,7 @@ Result<std::map<std::string, std::string>> ReadAll(const std::string& directory,
     return Status::Error(fmt::format("{}: not a directory", directory));
   }
   std::map<std::string, std::string> files;
-  for (const std::string& name : SetNames()) {
+  for (const std::string& name : SetFileNames()) {
     Result<std::optional<std::string>> bytes = ReadIfPresent(fs::path(directory) / (name + suffix));
     if (!bytes.ok()) return bytes.status();
     if (bytes->has_value()) files[name] = std::move(**bytes);

@@ -111,6 +111,10 @@ SetDiff DiffTableSets(const TableSet& before, const TableSet& after);
 // SGMAPJ1 and SGMAP1 travel along as they are, as SGMAPJ1.txt and SGMAP1.txt
 // among the sources.
 
+// The names a set's files go by: the 22 tables in load order, then the two
+// optional conversion files.
+std::vector<std::string> SetFileNames();
+
 // The sources found in a directory (table or conversion name -> text); a
 // name without a file is left out.
 Result<std::map<std::string, std::string>> ReadTableSources(const std::string& directory);

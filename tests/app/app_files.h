@@ -1,7 +1,10 @@
 // Files and directories for the batch tests.
 #pragma once
 
+#include <sys/wait.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <fstream>
@@ -103,5 +106,25 @@ class CapturedStream {
  private:
   std::FILE* stream_;
 };
+
+// The program under test, and one run of it in a directory.
+inline const std::string kProgram = std::string(TALLOW_BINARY_DIR) + "/src/app/tallow";
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs `tallow ARGS` in `dir` with `input` on standard input.
+inline Outcome RunProgram(const TempDir& dir, const std::string& args, const std::string& input) {
+  dir.Write("stdin", input);
+  const std::string command = "cd '" + dir.Path() + "' && '" + kProgram + "' " + args +
+                              " <stdin >stdout 2>stderr";
+  const int raw = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(raw)) << command;
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir.Path("stdout")).value_or(""),
+          ReadFile(dir.Path("stderr")).value_or("")};
+}
 
 }  // namespace tallow::app::testing

@@ -22,28 +22,13 @@
 namespace tallow::app {
 namespace {
 
+using testing::kProgram;
+using testing::Outcome;
 using testing::ReadFile;
+using testing::RunProgram;
 using testing::TempDir;
 
-const std::string kProgram = std::string(TALLOW_BINARY_DIR) + "/src/app/tallow";
 const std::string kDemo = std::string(TALLOW_SOURCE_DIR) + "/data/demo";
-
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs `tallow ARGS` in `dir` with `input` on standard input.
-Outcome RunProgram(const TempDir& dir, const std::string& args, const std::string& input) {
-  dir.Write("stdin", input);
-  const std::string command = "cd '" + dir.Path() + "' && '" + kProgram + "' " + args +
-                              " <stdin >stdout 2>stderr";
-  const int raw = std::system(command.c_str());
-  EXPECT_TRUE(WIFEXITED(raw)) << command;
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir.Path("stdout")).value_or(""),
-          ReadFile(dir.Path("stderr")).value_or("")};
-}
 
 // A run of the program in the background, for what a shell line cannot do:
 // limits set in the child, signals sent while it runs.

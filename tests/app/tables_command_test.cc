@@ -15,25 +15,14 @@ namespace tallow::app {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Outcome;
 using testing::ReadFile;
 using testing::TempDir;
 
-const std::string kProgram = std::string(TALLOW_BINARY_DIR) + "/src/app/tallow";
 const std::string kDemo = std::string(TALLOW_SOURCE_DIR) + "/data/demo";
 
-struct Outcome {
-  int status;
-  std::string out;
-  std::string err;
-};
-
 Outcome Tallow(const TempDir& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.Path() + "' && '" + kProgram + "' " + args +
-                              " </dev/null >stdout 2>stderr";
-  const int raw = std::system(command.c_str());
-  EXPECT_TRUE(WIFEXITED(raw)) << command;
-  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(dir.Path("stdout")).value_or(""),
-          ReadFile(dir.Path("stderr")).value_or("")};
+  return testing::RunProgram(dir, args, "");
 }
 
 // The demo sources copied to dir/name, with `from` replaced by `to` in one
