@@ -23,8 +23,10 @@ const std::shared_ptr<const TableSet>& SynthTableSet();
 const std::vector<std::string>& SampleCaseLines();
 
 // Runs a whole case file (any bytes) through the batch loop with the given
-// tables; the output and the messages are discarded.
-void GroupText(const std::shared_ptr<const TableSet>& tables, std::string input);
+// tables, in blocks of `blockBytes` (0: the batch's own); the output and the
+// messages are discarded.
+void GroupText(const std::shared_ptr<const TableSet>& tables, std::string input,
+               std::size_t blockBytes = 0);
 
 // The same with blocks of `blockBytes` (0: the default), padded short lines
 // or not, on `jobs` workers; returns what the batch wrote.
@@ -50,13 +52,14 @@ void LoadFamilyFile(const TableFamily& family, const uint8_t* data, size_t size)
 
 // The synthetic set with the file `name` replaced by `bytes`, as loaded by
 // ReloadTableFile from the set loaded once. When the set loads, the file
-// must come back from dump and build byte for byte (else abort): always, or
-// with kSampled for one loading input in eight, picked by its bytes (the
-// family targets, whose speed the round trip would halve); and the sample
-// cases are grouped with it. The replay builds check every input, and also
-// load the whole set and abort when the two loads differ in their result or
-// in what the samples group to.
-enum class RoundTrip : uint8_t { kAlways, kSampled };
+// must come back from dump and build byte for byte (else abort): always;
+// with kSampled for the first loading input and every eighth after it (the
+// family targets, whose speed the round trip would halve; an input replayed
+// alone is checked); or not with kChecked (the caller made the file by a
+// round trip). Then the sample cases are grouped with it. The replay builds
+// check every input, and also load the whole set and abort when the two
+// loads differ in their result or in what the samples group to.
+enum class RoundTrip : uint8_t { kAlways, kSampled, kChecked };
 void LoadReplacedFile(const std::string& name, const std::string& bytes,
                       RoundTrip roundTrip = RoundTrip::kAlways);
 

@@ -56,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!rebuilt.ok()) Fail("dumped source does not build", name, rebuilt.message());
   if (*rebuilt != *built) Fail("dump and build change the bytes", name, *dumped);
 
-  fuzz::LoadReplacedFile(name, *built);
+  fuzz::LoadReplacedFile(name, *built, fuzz::RoundTrip::kChecked);
   return 0;
 }

@@ -669,9 +669,12 @@ Status LoadAll(const TableFileSource& source, TableSet* set) {
   return Status::Ok();
 }
 
-// Every member of a loaded set; TableSet itself cannot be copied, so that
-// no grouper copies one by mistake.
-void CopyTables(const TableSet& from, TableSet* to) {
+const FileFormat& NeonateFormatOf(int edition) { return FileFormatOf(TableKind::kNeonate, edition); }
+const FileFormat& DiagnosisFormatOf(int edition) { return FileFormatOf(TableKind::kDiagnosis, edition); }
+
+}  // namespace
+
+void CopyTableSet(const TableSet& from, TableSet* to) {
   to->diagnosis = from.diagnosis;
   to->procedure = from.procedure;
   to->datedProcedure = from.datedProcedure;
@@ -685,27 +688,28 @@ void CopyTables(const TableSet& from, TableSet* to) {
   to->codeMap2001 = from.codeMap2001;
 }
 
-const FileFormat& NeonateFormatOf(int edition) { return FileFormatOf(TableKind::kNeonate, edition); }
-const FileFormat& DiagnosisFormatOf(int edition) { return FileFormatOf(TableKind::kDiagnosis, edition); }
-
-}  // namespace
-
 Result<std::shared_ptr<const TableSet>> ReloadTableFile(const TableSet& base,
                                                         const TableImages& images,
                                                         const std::string& name,
                                                         const std::string& bytes) {
   auto set = std::make_shared<TableSet>();
-  CopyTables(base, set.get());
-  const auto imageOf = [&images](const char* file) -> Result<std::string> {
-    const auto it = images.find(file);
-    if (it == images.end()) return Fault(file, ": file missing or unreadable");
-    return it->second;
-  };
+  CopyTableSet(base, set.get());
   if (name == kCodeMapJan2001File || name == kCodeMap2001File) {
     CodeMapFile* map = name == kCodeMapJan2001File ? &set->codeMapJan2001 : &set->codeMap2001;
     if (Status s = LoadCodeMap(name.c_str(), bytes, map); !s.ok()) return s;
     return std::shared_ptr<const TableSet>(std::move(set));
   }
+  if (Status s = ReloadTableFileInto(images, name, bytes, set.get()); !s.ok()) return s;
+  return std::shared_ptr<const TableSet>(std::move(set));
+}
+
+Status ReloadTableFileInto(const TableImages& images, const std::string& name, const std::string& bytes,
+                           TableSet* set) {
+  const auto imageOf = [&images](const char* file) -> Result<std::string> {
+    const auto it = images.find(file);
+    if (it == images.end()) return Fault(file, ": file missing or unreadable");
+    return it->second;
+  };
   const FileFormat* format = FindFileFormat(name);
   if (format == nullptr) return Fault(name, ": not the name of a table file");
   const auto edition = static_cast<std::size_t>(format->index);
@@ -714,13 +718,13 @@ Result<std::shared_ptr<const TableSet>> ReloadTableFile(const TableSet& base,
     Result<std::string> dx = imageOf(DiagnosisFormatOf(format->index).name);
     if (!dx.ok()) return dx.status();
     set->diagnosis[edition] = DiagnosisTable{};
-    if (Status s = LoadFile(DiagnosisFormatOf(format->index), *dx, set.get()); !s.ok()) return s;
+    if (Status s = LoadFile(DiagnosisFormatOf(format->index), *dx, set); !s.ok()) return s;
   }
-  if (Status s = LoadFile(*format, bytes, set.get()); !s.ok()) return s;
+  if (Status s = LoadFile(*format, bytes, set); !s.ok()) return s;
   if (format->kind == TableKind::kDiagnosis) {
     Result<std::string> marks = imageOf(NeonateFormatOf(format->index).name);
     if (!marks.ok()) return marks.status();
-    if (Status s = LoadFile(NeonateFormatOf(format->index), *marks, set.get()); !s.ok()) return s;
+    if (Status s = LoadFile(NeonateFormatOf(format->index), *marks, set); !s.ok()) return s;
   }
   // The rows made at load, again where the file is one they are made from.
   switch (format->kind) {
@@ -742,7 +746,7 @@ Result<std::shared_ptr<const TableSet>> ReloadTableFile(const TableSet& base,
     default:
       break;
   }
-  return std::shared_ptr<const TableSet>(std::move(set));
+  return Status::Ok();
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path, const std::string& name,

@@ -60,4 +60,16 @@ Result<std::shared_ptr<const TableSet>> ReloadTableFile(const TableSet& base,
                                                         const std::string& name,
                                                         const std::string& bytes);
 
+// The same in place: `set` holds what `images` load to (a copy made by
+// CopyTableSet, say), and the tables of the table file `name` in it are
+// replaced. After an error `set` is part-way and must be copied back before
+// it is used. Not for the conversion files, whose index a set makes once.
+Status ReloadTableFileInto(const TableImages& images, const std::string& name, const std::string& bytes,
+                           TableSet* set);
+
+// Every table of `from` into `to`, reusing the storage `to` has; the index
+// of conversions that `to` made stays. TableSet itself cannot be copied, so
+// that no grouper copies one by mistake.
+void CopyTableSet(const TableSet& from, TableSet* to);
+
 }  // namespace tallow

@@ -53,6 +53,82 @@ int FindCcRow(const CcExclusionTable& table, int key) {
   return -1;
 }
 
+namespace {
+
+// The first index i in [0, n) for which before(i) is false, where before
+// holds for a prefix of the indexes: found by galloping out from `hint`,
+// then bisecting the bracket, so an answer near the hint costs little.
+template <class Before>
+std::size_t PartitionPointNear(std::size_t n, std::size_t hint, Before before) {
+  hint = std::min(hint, n);
+  std::size_t lo = 0;  // the answer lies in [lo, hi]
+  std::size_t hi = n;
+  if (hint < n && before(hint)) {
+    lo = hint + 1;
+    std::size_t probe = lo;
+    for (std::size_t step = 1; probe < n && before(probe); step *= 2) {
+      lo = probe + 1;
+      probe += step;
+    }
+    hi = std::min(probe, n);
+  } else {
+    hi = hint;
+    lo = hint;
+    for (std::size_t step = 1; lo > 0 && !before(lo - 1); step *= 2) {
+      hi = lo - 1;
+      lo = lo > step ? lo - step : 0;
+    }
+  }
+  while (lo < hi) {
+    const std::size_t mid = lo + (hi - lo) / 2;
+    if (before(mid)) {
+      lo = mid + 1;
+    } else {
+      hi = mid;
+    }
+  }
+  return lo;
+}
+
+}  // namespace
+
+CcRowFinder::CcRowFinder(const CcExclusionTable& table) : table_(table) {
+  const std::vector<int16_t>& first = table.keyFirst;
+  const std::vector<int16_t>& last = table.keyLast;
+  bool ordered = first.size() == last.size() && !first.empty();
+  for (std::size_t r = 0; ordered && r + 1 < first.size(); ++r) {
+    ordered = first[r] < first[r + 1] && last[r] < first[r + 1];
+  }
+  if (!ordered) return;
+  // Rows in order hold disjoint ranges, so every key has at most one row:
+  // the bisection finds it, and so does an array over the keys.
+  low_ = first.front();
+  const int high = std::max(first.back(), last.back());  // no range ends past the last one's start
+  rowOfKey_.assign(static_cast<std::size_t>(high - low_ + 1), -1);
+  for (std::size_t r = 0; r < first.size(); ++r) {
+    for (int key = first[r]; key <= last[r]; ++key) rowOfKey_[static_cast<std::size_t>(key - low_)] = static_cast<int16_t>(r);
+  }
+}
+
+int CcRowFinder::Find(int key) const {
+  if (rowOfKey_.empty()) return FindCcRow(table_, key);
+  const auto at = static_cast<std::size_t>(key - low_);
+  return key >= low_ && at < rowOfKey_.size() ? rowOfKey_[at] : -1;
+}
+
+RefinedCcRowFinder::RefinedCcRowFinder(const RefinedCcTable& table) : table_(table) {
+  ordered_ = table.keys.size() == table.rows.size() && std::is_sorted(table.keys.begin(), table.keys.end());
+}
+
+int RefinedCcRowFinder::Find(uint64_t key) {
+  if (!ordered_) return FirstRefinedCcRow(table_, key);
+  const std::vector<uint64_t>& keys = table_.keys;
+  finger_ = PartitionPointNear(keys.size(), finger_, [&](std::size_t r) { return keys[r] < key; });
+  if (finger_ == keys.size() || keys[finger_] != key) return -1;
+  if (finger_ + 1 < keys.size() && keys[finger_ + 1] == key) return FirstRefinedCcRow(table_, key);
+  return static_cast<int>(finger_);
+}
+
 bool InExclusionList(const CcExclusionTable& table, int row, int x) {
   const auto r = static_cast<std::size_t>(row);
   const int items = table.listLength[r];
@@ -121,13 +197,14 @@ void MakeCcExclusionRows(TableSet& tables, Edition edition) {
   const CcExclusionTable& cc = CcExclusionTableOf(tables, edition);
   const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
   dx.ccExclusionRow.resize(dx.entryClass.size());
+  CcRowFinder ccRows(cc);
   for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
     const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
-    dx.ccExclusionRow[i] = static_cast<int16_t>(FindCcRow(cc, key));
+    dx.ccExclusionRow[i] = static_cast<int16_t>(ccRows.Find(key));
   }
   // The code of each entry is that of the category whose entries the
   // lookups search for it (a category count reads as a signed byte).
-  const RefinedCcTable& refined = tables.refinedCc[e];
+  RefinedCcRowFinder refinedRows(tables.refinedCc[e]);
   dx.refinedCcRow.assign(dx.entryTail.size(), kRefinedCcSearch);
   std::vector<uint8_t> reached(dx.entryTail.size(), 0);
   for (int category = 0; category < kCategorySlots; ++category) {
@@ -148,7 +225,7 @@ void MakeCcExclusionRows(TableSet& tables, Edition edition) {
       auto half = [](int v) { return v == 15 ? ' ' : (v <= 9 ? static_cast<char>('0' + v) : '?'); };
       code[3] = half(tail >> 4);
       code[4] = half(tail & 0xF);
-      dx.refinedCcRow[at] = FirstRefinedCcRow(refined, PackCode(code));
+      dx.refinedCcRow[at] = refinedRows.Find(PackCode(code));
     }
   }
 }

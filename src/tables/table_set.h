@@ -157,6 +157,22 @@ struct CcExclusionTable {
 // The row for a key by the bisection over the rows, or -1.
 int FindCcRow(const CcExclusionTable& table, int key);
 
+// FindCcRow for many keys of one table. When the table's rows are in the
+// order the bisection assumes (keyFirst rising, each range ending before the
+// next begins), each key's row is read from an array over the keys made at
+// construction; otherwise each key is bisected. Either way Find(key) ==
+// FindCcRow(table, key).
+class CcRowFinder {
+ public:
+  explicit CcRowFinder(const CcExclusionTable& table);
+  int Find(int key) const;
+
+ private:
+  const CcExclusionTable& table_;
+  int low_ = 0;                    ///< the key at rowOfKey_[0]
+  std::vector<int16_t> rowOfKey_;  ///< empty: rows out of order
+};
+
 // Whether x is in the exclusion list of a row.
 bool InExclusionList(const CcExclusionTable& table, int row, int x);
 
@@ -184,6 +200,21 @@ inline constexpr int32_t kRefinedCcSearch = -2;
 // of the code stepped back once to the code's first row (a code has at most
 // two rows), or -1. Rows out of code order may hide a code's rows.
 int FirstRefinedCcRow(const RefinedCcTable& table, uint64_t key);
+
+// FirstRefinedCcRow for many keys of one table with its keys made: when
+// the keys are in order, a key is found by galloping from the last one found,
+// and only a code of several rows takes the bisection (which need not stop
+// at its first row). Find(key) == FirstRefinedCcRow(table, key).
+class RefinedCcRowFinder {
+ public:
+  explicit RefinedCcRowFinder(const RefinedCcTable& table);
+  int Find(uint64_t key);
+
+ private:
+  const RefinedCcTable& table_;
+  bool ordered_ = true;
+  std::size_t finger_ = 0;
+};
 
 struct RefinedDrgSlot {
   bool filled = false;       ///< some RDRGDRG line named this slot

@@ -144,10 +144,12 @@ Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
           return LineError(fileName, number, "a quoted text must be followed by a blank");
         }
       } else {
+        const std::size_t start = i;
         while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '#') {
           if (text[i] == '"') return LineError(fileName, number, "a quote inside a field");
-          token.text.push_back(text[i++]);
+          ++i;
         }
+        token.text.assign(text.data() + start, i - start);
       }
       line.tokens.push_back(std::move(token));
     }
@@ -279,9 +281,21 @@ Status FieldReader::SparseBytes(std::size_t i, std::string_view what, int firstI
   return Status::Ok();
 }
 
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+void AppendHexByte(uint8_t byte, std::string* out) {
+  out->push_back(kHexDigits[byte >> 4]);
+  out->push_back(kHexDigits[byte & 0xF]);
+}
+
+}  // namespace
+
 std::string DenseHexText(const uint8_t* bytes, int n) {
   std::string out;
-  for (int k = 0; k < n; ++k) out += fmt::format("{:02X}", bytes[k]);
+  out.reserve(static_cast<std::size_t>(2 * std::max(n, 0)));
+  for (int k = 0; k < n; ++k) AppendHexByte(bytes[k], &out);
   return out;
 }
 
@@ -290,7 +304,9 @@ std::string SparseBytesText(const uint8_t* bytes, int n, int firstIndex) {
   for (int k = 0; k < n; ++k) {
     if (bytes[k] == 0) continue;
     if (!out.empty()) out.push_back(',');
-    out += fmt::format("{}:{:02X}", k + firstIndex, bytes[k]);
+    out += std::to_string(k + firstIndex);
+    out.push_back(':');
+    AppendHexByte(bytes[k], &out);
   }
   return out.empty() ? "-" : out;
 }

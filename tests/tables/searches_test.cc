@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -217,6 +218,54 @@ TEST(CcExclusionRowTest, RowsMadeAtLoadAreThoseOfTheSearch) {
     }
   }
   EXPECT_GT(rows, 1000);
+}
+
+// The finders used at load give the bisection's answer for every key, on
+// tables in order and out of it (shuffled, overlapping, empty ranges,
+// repeated codes of two and three rows), for keys in rising order (as at
+// load), falling and at random.
+TEST(RowFinderTest, FindersGiveTheBisectionsAnswer) {
+  std::mt19937 random(20261209);
+  auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  int found = 0;
+  for (int round = 0; round < 300; ++round) {
+    const int rows = below(40);
+    const int shape = round % 5;  // 0-1 in order, 2 shuffled, 3 overlapping, 4 empty ranges
+    CcExclusionTable cc;
+    RefinedCcTable refined;
+    int first = -40 + below(20);
+    uint64_t code = 0;
+    for (int r = 0; r < rows; ++r) {
+      first += 1 + below(shape == 3 ? 2 : 6);
+      const int span = shape == 4 && r % 3 == 0 ? -1 - below(3) : below(shape == 3 ? 8 : 4);
+      cc.keyFirst.push_back(static_cast<int16_t>(first));
+      cc.keyLast.push_back(static_cast<int16_t>(first + span));
+      code += static_cast<uint64_t>(below(shape == 4 ? 2 : 3));  // 0: the code again
+      refined.keys.push_back(code);
+      refined.rows.emplace_back();
+    }
+    if (shape == 2) {
+      std::shuffle(cc.keyFirst.begin(), cc.keyFirst.end(), random);
+      std::shuffle(refined.keys.begin(), refined.keys.end(), random);
+    }
+    std::vector<int> keys;
+    for (int k = -45; k < first + 10; ++k) keys.push_back(k);
+    std::vector<int> falling(keys.rbegin(), keys.rend());
+    std::vector<int> shuffled = keys;
+    std::shuffle(shuffled.begin(), shuffled.end(), random);
+    for (const std::vector<int>* order : {&keys, &falling, &shuffled}) {
+      CcRowFinder ccRows(cc);
+      RefinedCcRowFinder refinedRows(refined);
+      for (int key : *order) {
+        ASSERT_EQ(ccRows.Find(key), FindCcRow(cc, key)) << "round " << round << ", key " << key;
+        const uint64_t packed = static_cast<uint64_t>(key + 45) / 2;
+        ASSERT_EQ(refinedRows.Find(packed), FirstRefinedCcRow(refined, packed))
+            << "round " << round << ", code " << packed;
+        found += FindCcRow(cc, key) >= 0;
+      }
+    }
+  }
+  EXPECT_GT(found, 5000);
 }
 
 TEST(FieldDecodingTest, DiagnosisAndProcedureTables) {
