@@ -16,14 +16,7 @@ const TableImages& SynthImages() {
   return images;
 }
 
-const std::shared_ptr<const TableSet>& SynthTableSet() {
-  static const std::shared_ptr<const TableSet> tables = [] {
-    auto loaded = LoadTablesFromImages(SynthImages());
-    if (!loaded.ok()) std::abort();
-    return *loaded;
-  }();
-  return tables;
-}
+const std::shared_ptr<const TableSet>& SynthTableSet() { return SynthBase().set(); }
 
 const std::vector<std::string>& SampleCaseLines() {
   static const std::vector<std::string> lines = [] {
@@ -166,50 +159,52 @@ std::string SampleInput() {
 
 }  // namespace
 
-namespace {
-
-// The synthetic set, reloaded in place for each input and copied back after
-// it: the copy reuses the storage of the last, so an input costs no set of
-// its own.
-class ScratchSet {
- public:
-  ScratchSet() : set_(std::make_shared<TableSet>()) { CopyTableSet(*SynthTableSet(), set_.get()); }
-
-  // The synthetic set with the file replaced, or the reload's error.
-  Result<std::shared_ptr<const TableSet>> Reload(const std::string& name, const std::string& bytes) {
-    if (FindFileFormat(name) == nullptr) return ReloadTableFile(*SynthTableSet(), SynthImages(), name, bytes);
-    dirty_ = true;
-    if (Status s = ReloadTableFileInto(SynthImages(), name, bytes, set_.get()); !s.ok()) return s;
-    return std::shared_ptr<const TableSet>(set_);
+BaseSet::BaseSet(TableImages images) : images_(std::move(images)), scratch_(std::make_shared<TableSet>()) {
+  auto loaded = LoadTablesFromImages(images_);
+  if (!loaded.ok()) {
+    std::fprintf(stderr, "the base set of a fuzz target does not load: %s\n", loaded.message().c_str());
+    std::abort();
   }
-
-  void Restore() {
-    if (dirty_) CopyTableSet(*SynthTableSet(), set_.get());
-    dirty_ = false;
-  }
-
- private:
-  std::shared_ptr<TableSet> set_;
-  bool dirty_ = false;
-};
-
-ScratchSet& Scratch() {
-  static ScratchSet scratch;
-  return scratch;
+  set_ = *loaded;
+  CopyTableSet(*set_, scratch_.get());
 }
 
-// Copies the scratch set back when an input is done with it.
-struct RestoreScratch {
-  ~RestoreScratch() { Scratch().Restore(); }
-};
+Result<std::shared_ptr<const TableSet>> BaseSet::Reload(const std::string& name, const std::string& bytes) {
+  Restore();
+  if (FindFileFormat(name) == nullptr) return ReloadTableFile(*set_, images_, name, bytes);
+  dirty_ = true;
+  if (Status s = ReloadTableFileInto(images_, name, bytes, scratch_.get()); !s.ok()) return s;
+  return std::shared_ptr<const TableSet>(scratch_);
+}
 
-}  // namespace
+void BaseSet::Restore() {
+  if (dirty_) CopyTableSet(*set_, scratch_.get());
+  dirty_ = false;
+}
 
-void LoadReplacedFile(const std::string& name, const std::string& bytes, RoundTrip roundTrip) {
-  const RestoreScratch restore;
-  auto loaded = Scratch().Reload(name, bytes);
+BaseSet& SynthBase() {
+  static BaseSet base(SynthImages());
+  return base;
+}
+
+BaseSet& InertBase() {
+  static BaseSet base = [] {
+    auto images = BuildTableImages({});
+    if (!images.ok()) std::abort();
+    return BaseSet(std::move(*images));
+  }();
+  return base;
+}
+
+void LoadReplacedFile(BaseSet& base, const std::string& name, const std::string& bytes, RoundTrip roundTrip) {
+  // The scratch set goes back to the base when the input is done with it.
+  struct Restore {
+    BaseSet& base;
+    ~Restore() { base.Restore(); }
+  } const restore{base};
+  auto loaded = base.Reload(name, bytes);
 #ifdef TALLOW_FUZZ_CROSSCHECK
-  TableImages images = SynthImages();
+  TableImages images = base.images();
   images[name] = bytes;
   auto whole = LoadTablesFromImages(images);
   if (whole.ok() != loaded.ok() || (!whole.ok() && whole.message() != loaded.message())) {
@@ -236,6 +231,10 @@ void LoadReplacedFile(const std::string& name, const std::string& bytes, RoundTr
 #endif
   if (check) ExpectDumpBuildsBack(name, bytes);
   GroupSamples(*loaded);
+}
+
+void LoadReplacedFile(const std::string& name, const std::string& bytes, RoundTrip roundTrip) {
+  LoadReplacedFile(SynthBase(), name, bytes, roundTrip);
 }
 
 void LoadFamilyFile(const TableFamily& family, const uint8_t* data, size_t size) {

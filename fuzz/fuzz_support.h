@@ -16,7 +16,7 @@ namespace tallow::fuzz {
 // The images of a synthetic full-size set (made once).
 const TableImages& SynthImages();
 
-// That set loaded (once); aborts if it does not load.
+// That set loaded (once, SynthBase); aborts if it does not load.
 const std::shared_ptr<const TableSet>& SynthTableSet();
 
 // Case lines with codes of the synthetic set, dates in every edition.
@@ -62,6 +62,34 @@ void LoadFamilyFile(const TableFamily& family, const uint8_t* data, size_t size)
 enum class RoundTrip : uint8_t { kAlways, kSampled, kChecked };
 void LoadReplacedFile(const std::string& name, const std::string& bytes,
                       RoundTrip roundTrip = RoundTrip::kAlways);
+
+// A set loaded once from its images, and a scratch copy of it that an input
+// reloads one file of in place; the copy goes back to the set after the
+// input, reusing its storage, so that an input costs no set of its own.
+class BaseSet {
+ public:
+  explicit BaseSet(TableImages images);  // aborts if the images do not load
+
+  const TableImages& images() const { return images_; }
+  const std::shared_ptr<const TableSet>& set() const { return set_; }
+
+  // The set with the file `name` replaced (the scratch copy; a new set for
+  // a conversion file), or the reload's error.
+  Result<std::shared_ptr<const TableSet>> Reload(const std::string& name, const std::string& bytes);
+  void Restore();  // the scratch copy back to the set
+
+ private:
+  TableImages images_;
+  std::shared_ptr<const TableSet> set_;
+  std::shared_ptr<TableSet> scratch_;
+  bool dirty_ = false;
+};
+
+BaseSet& SynthBase();  // the synthetic set
+BaseSet& InertBase();  // the set of twenty-two inert files
+
+// LoadReplacedFile on another base set.
+void LoadReplacedFile(BaseSet& base, const std::string& name, const std::string& bytes, RoundTrip roundTrip);
 
 // Aborts with a message unless the table file `name` with these bytes
 // dumps, and its dump builds back to the same bytes.

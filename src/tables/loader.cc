@@ -733,15 +733,15 @@ Status ReloadTableFileInto(const TableImages& images, const std::string& name, c
       MakeCcExclusionRows(*set, static_cast<Edition>(format->index));
       break;
     case TableKind::kCcRange:
-      MakeCcExclusionRows(*set, Edition::k8);
-      MakeCcExclusionRows(*set, Edition::k9);
+      MakeCcExclusionRows(*set, Edition::k8, MadeRows::kCcExclusion);
+      MakeCcExclusionRows(*set, Edition::k9, MadeRows::kCcExclusion);
       break;
     case TableKind::kCcEntry:
-      MakeCcExclusionRows(*set, format->index == 0 ? Edition::k0 : Edition::k1);
+      MakeCcExclusionRows(*set, format->index == 0 ? Edition::k0 : Edition::k1, MadeRows::kCcExclusion);
       break;
     case TableKind::kRefinedCc:
       MakeRefinedCcKeys(set->refinedCc[edition]);
-      MakeCcExclusionRows(*set, static_cast<Edition>(format->index));
+      MakeCcExclusionRows(*set, static_cast<Edition>(format->index), MadeRows::kRefinedCc);
       break;
     default:
       break;

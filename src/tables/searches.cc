@@ -191,17 +191,19 @@ void MakeRefinedCcKeys(RefinedCcTable& refined) {
   for (std::size_t r = 0; r < refined.rows.size(); ++r) refined.keys[r] = PackCode(refined.rows[r].code.data());
 }
 
-void MakeCcExclusionRows(TableSet& tables, Edition edition) {
+void MakeCcExclusionRows(TableSet& tables, Edition edition, MadeRows rows) {
   const auto e = static_cast<std::size_t>(edition);
   DiagnosisTable& dx = tables.diagnosis[e];
-  const CcExclusionTable& cc = CcExclusionTableOf(tables, edition);
-  const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
-  dx.ccExclusionRow.resize(dx.entryClass.size());
-  CcRowFinder ccRows(cc);
-  for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
-    const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
-    dx.ccExclusionRow[i] = static_cast<int16_t>(ccRows.Find(key));
+  if ((static_cast<int>(rows) & static_cast<int>(MadeRows::kCcExclusion)) != 0) {
+    const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
+    dx.ccExclusionRow.resize(dx.entryClass.size());
+    const CcRowFinder ccRows(CcExclusionTableOf(tables, edition));
+    for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
+      const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
+      dx.ccExclusionRow[i] = static_cast<int16_t>(ccRows.Find(key));
+    }
   }
+  if ((static_cast<int>(rows) & static_cast<int>(MadeRows::kRefinedCc)) == 0) return;
   // The code of each entry is that of the category whose entries the
   // lookups search for it (a category count reads as a signed byte).
   RefinedCcRowFinder refinedRows(tables.refinedCc[e]);

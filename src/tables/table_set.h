@@ -297,8 +297,10 @@ struct EditionView {
 // diagnosis and CC exclusion tables, and RefinedCcTable::keys.
 void MakeCcExclusionRows(TableSet& tables);
 // The same for the diagnosis table of one edition, and for one refined CC
-// table, after one of the tables they are made from was read again.
-void MakeCcExclusionRows(TableSet& tables, Edition edition);
+// table, after one of the tables they are made from was read again: the CC
+// exclusion rows of its entries, their RDRGCC rows, or both.
+enum class MadeRows : uint8_t { kCcExclusion = 1, kRefinedCc = 2, kBoth = 3 };
+void MakeCcExclusionRows(TableSet& tables, Edition edition, MadeRows rows = MadeRows::kBoth);
 void MakeRefinedCcKeys(RefinedCcTable& refined);
 
 // The CC exclusion table the diagnoses of an edition are keyed into.

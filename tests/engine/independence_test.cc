@@ -359,6 +359,43 @@ TEST(RefinedCcRowTest, RowsMadeAtLoadFindWhatTheBisectionFinds) {
   }
 }
 
+// A set reloaded in place one file at a time, and copied back to its base
+// between files, groups as the whole load of the images with that file
+// replaced: every file of another synthetic set in turn into the same
+// scratch set, so that what one reload leaves behind would show in the next.
+TEST(ReloadTest, InPlaceReloadsGroupLikeWholeLoads) {
+  const TableImages base = SynthTables(5);
+  const TableImages other = SynthTables(31);
+  auto loadedBase = LoadTablesFromImages(base);
+  ASSERT_TRUE(loadedBase.ok()) << loadedBase.message();
+  auto scratch = std::make_shared<TableSet>();
+  CopyTableSet(**loadedBase, scratch.get());
+  int loads = 0;
+  for (const char* name : kTableFiles) {
+    TableImages mixed = base;
+    mixed[name] = other.at(name);
+    auto whole = LoadTablesFromImages(mixed);
+    const Status reloaded = ReloadTableFileInto(base, name, other.at(name), scratch.get());
+    ASSERT_EQ(reloaded.ok(), whole.ok()) << name << ": " << reloaded.message() << " / " << whole.message();
+    if (!whole.ok()) {
+      EXPECT_EQ(reloaded.message(), whole.message());
+      CopyTableSet(**loadedBase, scratch.get());
+      continue;
+    }
+    ++loads;
+    Grouper byWhole(*whole);
+    Grouper byReload(scratch);
+    int differing = 0;
+    for (const Case& c : MakeCases(**whole, 17, 400)) differing += Group(byWhole, c) != Group(byReload, c);
+    EXPECT_EQ(differing, 0) << name;
+    CopyTableSet(**loadedBase, scratch.get());
+  }
+  EXPECT_GT(loads, 15);
+  Grouper byBase(*loadedBase);
+  Grouper byScratch(scratch);
+  for (const Case& c : MakeCases(**loadedBase, 18, 400)) ASSERT_EQ(Group(byBase, c), Group(byScratch, c));
+}
+
 // The whole grouping leaves the first pass out and runs it on the side only
 // when a real pass reads what it leaves. A grouper that does gives, case by
 // case in one long run, what a grouper that always runs it gives. The mix
