@@ -92,10 +92,11 @@ void PrepareRequest(GroupRequest& request, const CaseLine& line) {
 
 void StoreResults(const GroupRequest& request, int flags, CaseLine& line) {
   char* text = line.data();
-  if ((flags & GroupFlagDecide) != 0) FormatDigits(request.mdc, text + kMdcPos, 2);
+  if ((flags & (GroupFlagDecide | GroupFlagFinalise)) != 0) {
+    FormatDigits(request.mdc, text + kMdcPos, 2);
+  }
   if ((flags & GroupFlagFinalise) != 0) {
     FormatDigits(request.groupCode, text + kGroupCodePos, 6);
-    FormatDigits(request.mdc, text + kMdcPos, 2);
     std::memcpy(text + kVersionStampPos, VersionDate, 8);
   }
 }

@@ -31,18 +31,21 @@ bool NoPassCountsLevels(const GroupState& s) {
 // '0': no diagnosis position has a refined CC row. (The rows do not depend
 // on the pass; the searches are those the count makes, and are remembered.)
 bool NoLevelAboveZero(const GroupState& s) {
-  for (int i = 0; i < s.diagnosisCount; ++i) {
+  const int span = DiagnosisSpanOf(s);
+  for (int i = 0; i < span; ++i) {
     if (s.diagnosisEntry[i] >= 0 && FindCcEntry(s, i) >= 0) return false;
   }
   return true;
 }
 
 // The first pass: every procedure ignored, whatever the flags. It starts
-// from the state GroupCase leaves after the diagnosis lookups.
+// from the state GroupCase leaves after the diagnosis lookups (the entries
+// past the procedure span are -2 already).
 void RunFirstPass(GroupState& s) {
   s.mdc = kResetMdc;
   s.finalDrg = kUngroupableDrg;
-  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
+  const int span = ProcedureSpanOf(s);
+  for (int i = 0; i < span; ++i) s.procedureEntry[i] = -2;
   ResetDecision(s);
   DecideDrg(s);
   s.finaliseStatus = FinaliseDrg(s);
@@ -82,8 +85,9 @@ void Grouper::RealPasses(GroupRequest& request, int flags) {
   const bool traced = s.trace != nullptr;
   // Real passes: one, and one more when the first ends in MDC 14 with DRG
   // 468 (the procedure lookup then drops the codes behind that outcome).
+  const int span = ProcedureSpanOf(s);
   for (int budget = 2; budget > 0; --budget) {
-    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
+    for (int i = 0; i < span; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
     if (kTraceCompiledIn && traced) {
       s.trace->PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal);
       for (int i = 0; i < s.procedureCount; ++i) {
@@ -156,10 +160,14 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   TALLOW_TRACE(s, CaseStarted(s));
   if (PrepareCaseCodes(s) != 0) return -1;
 
-  // Diagnoses are looked up once; procedures once per pass.
+  // Diagnoses are looked up once; procedures once per pass. Blank positions
+  // past the spans are -2 for the whole case.
   const bool traced = s.trace != nullptr;
   TALLOW_TRACE_WHEN(traced, s, PassStarted(TracePass::kFirst));
-  for (int i = 0; i < s.diagnosisCount; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
+  const int diagnosisSpan = DiagnosisSpanOf(s);
+  for (int i = 0; i < diagnosisSpan; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
+  for (int i = diagnosisSpan; i < s.diagnosisCount; ++i) s.diagnosisEntry[i] = -2;
+  for (int i = ProcedureSpanOf(s); i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
   if (kTraceCompiledIn && traced) {
     for (int i = 0; i < s.diagnosisCount; ++i) {
       s.trace->CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code, s.diagnosisEntry[i]);

@@ -112,7 +112,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   const uint8_t* procRequirement = &r[kRuleProc];
   if (r[2] & kEveryOrCovered) {
     if (s.procedureCount == 0) return RuleReason::kEveryOrCovered;
-    for (int i = 0; i < s.procedureCount; ++i) {
+    for (int i = 0; i < ProcedureSpanOf(s); ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) {
         return RuleReason::kEveryOrCovered;
@@ -121,7 +121,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   } else if (r[3] & kSomeOrUncovered) {
     if (s.procedureCount == 0) return RuleReason::kSomeOrUncovered;
     int uncovered = -1;
-    for (int i = 0; i < s.procedureCount && uncovered < 0; ++i) {
+    for (int i = 0; i < ProcedureSpanOf(s) && uncovered < 0; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) uncovered = i;
     }
@@ -132,7 +132,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   if (r[2] & kEveryDxCovered) {
     std::copy_n(&r[kRuleDxAll], 5, s.savedAllDxRequirement.begin());
     s.allDxRequirementSaved = true;
-    for (int i = 0; i < s.diagnosisCount; ++i) {
+    for (int i = 0; i < DiagnosisSpanOf(s); ++i) {
       if (s.diagnosisEntry[i] >= 0 && !DiagnosisCovered(s.diagnosisWork[i], &r[kRuleDxAll])) {
         return RuleReason::kEveryDxCovered;
       }
@@ -142,7 +142,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   if (r[3] & kTwoOrCovered) {
     if (s.procedureCount == 0) return RuleReason::kTwoOrCovered;
     int covered = 0;
-    for (int i = 0; i < s.procedureCount; ++i) {
+    for (int i = 0; i < ProcedureSpanOf(s); ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && ProcedureCovered(p, procRequirement)) ++covered;
     }
@@ -296,7 +296,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
     std::array<uint8_t, kProcMaskBytes> remaining{};
     std::copy_n(&rule[kRuleProc], kProcMaskBytes, remaining.begin());
     int demanded = 0;
-    for (int i = 0; i < s.procedureCount; ++i) {
+    for (int i = 0; i < ProcedureSpanOf(s); ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if (!(p.workFlags & kWorkOr)) continue;
       if (AllZero(remaining)) {
@@ -327,7 +327,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
   // Non-operating-room procedures.
   std::array<uint8_t, 2> nonOr = {rule[kRuleNonOr], rule[kRuleNonOr + 1]};
   if (!AllZero(nonOr)) {
-    for (int i = 0; i < s.procedureCount; ++i) {
+    for (int i = 0; i < ProcedureSpanOf(s); ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) || !SharesBit(nonOr.data(), p.nonOrMask)) continue;
       if (s.nonOrProcedureIndex != -1) {
@@ -348,6 +348,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
       s.allDxRequirementSaved = true;
       s.firstPassReads |= kReadAllDxRequirement;
     }
+    // A blank position is never covered: the whole count is searched.
     for (int i = 1; i < s.diagnosisCount; ++i) {
       if (!DiagnosisCovered(s.diagnosisWork[i], s.savedAllDxRequirement.data())) {
         s.secondaryIndex = i;
@@ -359,7 +360,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
     for (int k = 0; k < 5; ++k) {
       dx[k] = static_cast<uint8_t>(rule[kRuleDxAll + k] | rule[kRuleDxSecondary + k]);
     }
-    for (int i = 1; i < s.diagnosisCount && !AllZero(dx); ++i) {
+    for (int i = 1; i < DiagnosisSpanOf(s) && !AllZero(dx); ++i) {
       const DiagnosisWorkEntry& d = s.diagnosisWork[i];
       if (!SharesBit(dx.data(), d.dxMask)) continue;
       if (s.secondaryIndex != -1) {
@@ -392,7 +393,9 @@ void OrBytes(uint8_t* to, const uint8_t* from, std::size_t n) {
 // False when the principal diagnosis is unusable and the decision stops.
 bool AddDiagnoses(GroupState& s) {
   auto& mask = s.caseMask;
-  for (int i = 0; i < s.diagnosisCount; ++i) {
+  // The principal position is read even when blank.
+  const int span = std::max(DiagnosisSpanOf(s), std::min(s.diagnosisCount, 1));
+  for (int i = 0; i < span; ++i) {
     const int e = s.diagnosisEntry[i];
     if (e < 0) {
       if (i == 0) {
@@ -432,7 +435,7 @@ void AddProcedures(GroupState& s) {
   auto& mask = s.caseMask;
   uint8_t pairA = 0;
   uint8_t pairB = 0;
-  for (int i = 0; i < s.procedureCount; ++i) {
+  for (int i = 0; i < ProcedureSpanOf(s); ++i) {
     const int e = s.procedureEntry[i];
     if (e < 0) continue;
     const ProcedureClass& p = ProcedureClassOf(s, e);

@@ -18,14 +18,6 @@ constexpr char kBlankDate[] = "        ";
 
 bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
 
-int DiagnosisPositions(const GroupState& s) {
-  return std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
-}
-
-int ProcedurePositions(const GroupState& s) {
-  return std::clamp(s.procedureCount, 0, kMaxProcedures);
-}
-
 // The decided DRG after the re-mappings that depend on the principal
 // diagnosis's class and code and on the procedures.
 int RemapDrg(const GroupState& s, const DiagnosisClass& principal) {
@@ -67,7 +59,7 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
 
   s.diagnosisLevels.fill('0');
   s.levelsCounted = true;
-  const int count = DiagnosisPositions(s);
+  const int count = DiagnosisSpanOf(s);
   constexpr bool traced = kTraced;
   for (int i = start; i < count; ++i) {
     if (s.diagnosisEntry[i] < 0) {
@@ -181,7 +173,7 @@ int FindCcEntry(const GroupState& s, int position) {
 }
 
 int AnyProcedureHasBit(const GroupState& s, int byteIndex, int mask) {
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i) {
     const int entry = s.procedureEntry[i];
     if (entry < 0) continue;
@@ -191,7 +183,7 @@ int AnyProcedureHasBit(const GroupState& s, int byteIndex, int mask) {
 }
 
 int HasProcedureR3501(const GroupState& s) {
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i)
     if (CodeIs(s.procedureWork[i].code, "R3501")) return 1;
   return 0;

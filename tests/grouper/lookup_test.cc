@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "grouper/test_case.h"
@@ -186,6 +187,46 @@ TEST(DatedLookup, IndexedSearchAgreesWithAScanOnSyntheticSets) {
       }
     }
     EXPECT_GT(compared, 1000);
+  }
+}
+
+// The first row of a code by a scan from row 0, or -1.
+int ScanFirstRow(const DatedProcedureTable& t, const char* code) {
+  for (std::size_t r = 0; r < t.codes.size(); ++r) {
+    if (std::strncmp(t.codes[r].data(), code, 5) == 0) return static_cast<int>(r);
+  }
+  return -1;
+}
+
+// Every row code and codes beside it (other last characters, other
+// categories, malformed and short codes): the search narrowed by category
+// finds what the scan finds.
+TEST(DatedLookup, FirstRowByCategoryAgreesWithAScanOnSyntheticSets) {
+  for (uint64_t seed : {1u, 4u, 5u}) {
+    SCOPED_TRACE(seed);
+    const TableImages images = SynthTables(seed);
+    ASSERT_FALSE(images.empty());
+    auto tables = LoadTablesFromImages(images);
+    ASSERT_TRUE(tables.ok()) << tables.message();
+    const DatedProcedureTable& t = (*tables)->datedProcedure;
+    ASSERT_EQ(t.categoryFirst.size(), static_cast<std::size_t>(kCategorySlots + 1));
+    int found = 0;
+    int absent = 0;
+    for (const RowCode& row : t.codes) {
+      for (int at : {-1, 4, 2, 0}) {
+        for (char c : {'\0', ' ', '5', 'Z'}) {
+          char code[6] = {};
+          std::memcpy(code, row.data(), 5);
+          if (at >= 0) code[at] = c;
+          const int expected = ScanFirstRow(t, code);
+          ASSERT_EQ(t.FirstRowOf(code), expected) << std::string(code, 5);
+          ++(expected >= 0 ? found : absent);
+          if (at < 0) break;
+        }
+      }
+    }
+    EXPECT_GT(found, 1000);
+    EXPECT_GT(absent, 1000);
   }
 }
 
