@@ -3,7 +3,6 @@
 #include "grouper/decide.h"
 
 #include <algorithm>
-#include <bit>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -188,16 +187,12 @@ void FirstMissingBit(uint64_t need0, const RuleWords& need, const RuleWords& hav
 // kAccepted, `accepted` is the accepted rule and `value` its DRG value. With
 // kTraced the trace hears of every rule, with its 1-based number in the rule
 // table; the walk of a normal run is made without a test for it.
-template <bool kTraced>
-WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
-  const DrgRuleTable& table = *s.active.drgRules;
-  const std::span<const DrgRule> rules = table.RulesOf(mdc);
-  if (rules.empty()) return WalkEnd::kExhausted;
-  // The words made at load, or the same words made here for a table that
-  // was not loaded.
-  const auto first = static_cast<std::size_t>(rules.data() - table.rules.data());
-  const RuleWords* words =
-      table.ruleWords.size() == table.rules.size() ? &table.ruleWords[first] : nullptr;
+// With kLoaded the words made at load are read, else the same words are
+// made here for each rule (a table that was not loaded).
+template <bool kTraced, bool kLoaded>
+WalkEnd WalkRulesOf(GroupState& s, const std::span<const DrgRule> rules, std::size_t first,
+                    int mdc, const DrgRule*& accepted, int& value) {
+  const RuleWords* words = kLoaded ? &s.active.drgRules->ruleWords[first] : nullptr;
   const RuleWords have = CaseWordsOf(s.caseMask);
   const uint8_t key = s.principalDrgKey;
   const uint8_t caseErrors = s.caseErrors;  // the walk leaves it alone
@@ -218,9 +213,12 @@ WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value
       continue;
     }
     s.secondOrProcedureIndex = -1;
-    const RuleWords& need = words != nullptr ? words[i] : (made = RequireWordsOf(rule));
+    if constexpr (!kLoaded) made = RequireWordsOf(rule);
+    const RuleWords& need = kLoaded ? words[i] : made;
     uint64_t need0 = need[0];
-    if (((r[2] & kConditionsByte2) | (r[3] & kConditionsByte3)) != 0) {
+    // Rule bytes 2 and 3 as one number (one load on a little-endian machine).
+    const unsigned conditions = r[2] | (unsigned{r[3]} << 8);
+    if ((conditions & (kConditionsByte2 | kConditionsByte3 << 8)) != 0) {
       if (const RuleReason failure = ConditionFailure(s, r); failure != RuleReason::kNone) {
         tell(i, RuleOutcome::kRejected, failure);
         continue;
@@ -283,10 +281,17 @@ WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value
 }
 
 WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
+  const DrgRuleTable& table = *s.active.drgRules;
+  const std::span<const DrgRule> rules = table.RulesOf(mdc);
+  if (rules.empty()) return WalkEnd::kExhausted;
+  const auto first = static_cast<std::size_t>(rules.data() - table.rules.data());
+  const bool loaded = table.ruleWords.size() == table.rules.size();
   if (kTraceCompiledIn && s.trace != nullptr) [[unlikely]] {
-    return WalkRulesOf<true>(s, mdc, accepted, value);
+    return loaded ? WalkRulesOf<true, true>(s, rules, first, mdc, accepted, value)
+                  : WalkRulesOf<true, false>(s, rules, first, mdc, accepted, value);
   }
-  return WalkRulesOf<false>(s, mdc, accepted, value);
+  return loaded ? WalkRulesOf<false, true>(s, rules, first, mdc, accepted, value)
+                : WalkRulesOf<false, false>(s, rules, first, mdc, accepted, value);
 }
 
 // Records which procedures and diagnoses the accepted rule used.
