@@ -1,7 +1,9 @@
 // The Grouper: one GroupCase call groups one case.
 #include "engine/grouper.h"
 
+#include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "grouper/decide.h"
@@ -33,7 +35,7 @@ bool NoPassCountsLevels(const GroupState& s) {
 bool NoLevelAboveZero(const GroupState& s) {
   const int span = DiagnosisSpanOf(s);
   for (int i = 0; i < span; ++i) {
-    if (s.diagnosisEntry[i] >= 0 && FindCcEntry(s, i) >= 0) return false;
+    if (s.diagnosisEntry[i] >= 0 && FindCcEntryMemoised(s, i) >= 0) return false;
   }
   return true;
 }
@@ -113,7 +115,8 @@ const GroupState& Grouper::RunAside(bool withLevels) {
   // passes change none of them) and the CC memo (whose answers hold for the
   // whole case). The rest is reset as GroupCase does before the first pass.
   GroupState& a = aside_;
-  a = state_;
+  static_assert(std::is_trivially_copyable_v<GroupState>);
+  std::memcpy(static_cast<void*>(&a), &state_, sizeof a);
   a.trace = nullptr;
   a.firstPass = FirstPass::kRan;
   a.firstPassAside = nullptr;
@@ -161,13 +164,14 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   if (PrepareCaseCodes(s) != 0) return -1;
 
   // Diagnoses are looked up once; procedures once per pass. Blank positions
-  // past the spans are -2 for the whole case.
+  // past the spans are -2 for the whole case (and so is every position past
+  // the counts, which nothing reads).
   const bool traced = s.trace != nullptr;
   TALLOW_TRACE_WHEN(traced, s, PassStarted(TracePass::kFirst));
+  s.diagnosisEntry.fill(-2);
+  s.procedureEntry.fill(-2);
   const int diagnosisSpan = DiagnosisSpanOf(s);
   for (int i = 0; i < diagnosisSpan; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
-  for (int i = diagnosisSpan; i < s.diagnosisCount; ++i) s.diagnosisEntry[i] = -2;
-  for (int i = ProcedureSpanOf(s); i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
   if (kTraceCompiledIn && traced) {
     for (int i = 0; i < s.diagnosisCount; ++i) {
       s.trace->CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code, s.diagnosisEntry[i]);

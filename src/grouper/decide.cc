@@ -111,7 +111,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   const uint8_t* procRequirement = &r[kRuleProc];
   if (r[2] & kEveryOrCovered) {
     if (s.procedureCount == 0) return RuleReason::kEveryOrCovered;
-    for (int i = 0; i < ProcedureSpanOf(s); ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) {
         return RuleReason::kEveryOrCovered;
@@ -120,7 +120,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   } else if (r[3] & kSomeOrUncovered) {
     if (s.procedureCount == 0) return RuleReason::kSomeOrUncovered;
     int uncovered = -1;
-    for (int i = 0; i < ProcedureSpanOf(s) && uncovered < 0; ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end && uncovered < 0; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) uncovered = i;
     }
@@ -131,7 +131,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   if (r[2] & kEveryDxCovered) {
     std::copy_n(&r[kRuleDxAll], 5, s.savedAllDxRequirement.begin());
     s.allDxRequirementSaved = true;
-    for (int i = 0; i < DiagnosisSpanOf(s); ++i) {
+    for (int i = 0, end = DiagnosisSpanOf(s); i < end; ++i) {
       if (s.diagnosisEntry[i] >= 0 && !DiagnosisCovered(s.diagnosisWork[i], &r[kRuleDxAll])) {
         return RuleReason::kEveryDxCovered;
       }
@@ -141,7 +141,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   if (r[3] & kTwoOrCovered) {
     if (s.procedureCount == 0) return RuleReason::kTwoOrCovered;
     int covered = 0;
-    for (int i = 0; i < ProcedureSpanOf(s); ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && ProcedureCovered(p, procRequirement)) ++covered;
     }
@@ -301,7 +301,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
     std::array<uint8_t, kProcMaskBytes> remaining{};
     std::copy_n(&rule[kRuleProc], kProcMaskBytes, remaining.begin());
     int demanded = 0;
-    for (int i = 0; i < ProcedureSpanOf(s); ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if (!(p.workFlags & kWorkOr)) continue;
       if (AllZero(remaining)) {
@@ -332,7 +332,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
   // Non-operating-room procedures.
   std::array<uint8_t, 2> nonOr = {rule[kRuleNonOr], rule[kRuleNonOr + 1]};
   if (!AllZero(nonOr)) {
-    for (int i = 0; i < ProcedureSpanOf(s); ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) || !SharesBit(nonOr.data(), p.nonOrMask)) continue;
       if (s.nonOrProcedureIndex != -1) {
@@ -365,7 +365,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
     for (int k = 0; k < 5; ++k) {
       dx[k] = static_cast<uint8_t>(rule[kRuleDxAll + k] | rule[kRuleDxSecondary + k]);
     }
-    for (int i = 1; i < DiagnosisSpanOf(s) && !AllZero(dx); ++i) {
+    for (int i = 1, end = DiagnosisSpanOf(s); i < end && !AllZero(dx); ++i) {
       const DiagnosisWorkEntry& d = s.diagnosisWork[i];
       if (!SharesBit(dx.data(), d.dxMask)) continue;
       if (s.secondaryIndex != -1) {
@@ -440,7 +440,7 @@ void AddProcedures(GroupState& s) {
   auto& mask = s.caseMask;
   uint8_t pairA = 0;
   uint8_t pairB = 0;
-  for (int i = 0; i < ProcedureSpanOf(s); ++i) {
+  for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
     const int e = s.procedureEntry[i];
     if (e < 0) continue;
     const ProcedureClass& p = ProcedureClassOf(s, e);

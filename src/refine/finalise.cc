@@ -14,8 +14,6 @@
 namespace tallow {
 namespace {
 
-constexpr char kBlankDate[] = "        ";
-
 bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
 
 // The decided DRG after the re-mappings that depend on the principal
@@ -74,7 +72,7 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
       TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kPrincipalBlocks));
       continue;
     }
-    const int p = FindCcEntry(s, i);
+    const int p = FindCcEntryMemoised(s, i);
     if (p < 0) {
       TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kNoCcRow));
       continue;
@@ -111,10 +109,6 @@ void CountLevels(GroupState& s, const DiagnosisClass& principal, int d, int colu
 }
 
 }  // namespace
-
-const char* CaseDateOf(const GroupState& s) {
-  return s.caseDate != nullptr ? s.caseDate : kBlankDate;
-}
 
 RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue) {
   const std::vector<RefinedDrgSlot>& slots = s.tables->refinedDrg.slots;
@@ -238,7 +232,7 @@ int Finalise(GroupState& s) {
   } else if (s.mdc == kCirculatoryMdc) {
     // Circulatory cases: the principal diagnosis may set the level when its
     // row names DRG 1210.
-    const int p = FindCcEntry(s, 0);
+    const int p = FindCcEntryMemoised(s, 0);
     if (p >= 0) {
       const RefinedCcRow& row = s.active.refinedCc->rows[p];
       if (row.ccDrg == 1210) {
