@@ -101,7 +101,9 @@ int LookupProcedureCode(const GroupState& s, const char* code) {
   const int date = CaseDateNumber(s);
   if (date < 0) return -1;  // a date with a non-digit lies in no span
   const int rows = static_cast<int>(t.codes.size());
-  for (int r = t.FirstRowOf(code); r >= 0 && r < rows && SameCode(t.codes[r].data(), code); ++r) {
+  const uint64_t key = PackCodeToNul(code);
+  for (int r = t.FirstRowOf(code); r >= 0 && r < rows && PackCodeToNul(t.codes[r].data()) == key;
+       ++r) {
     if (t.validFrom[r] <= date && date <= t.validTo[r]) return r;
   }
   return -1;
