@@ -599,7 +599,18 @@ int CcRowOf(const GroupState& s, const CcExclusionTable& table, int key, int ent
   return FindCcRow(table, key);
 }
 
-// IsCcExcluded without the memo.
+// The first entry of the principal's work code, the same for every
+// secondary: remembered while the memo is enabled.
+int PrincipalFirstEntry(const GroupState& s) {
+  CcMemo& memo = s.ccMemo;
+  if (!memo.enabled) return FindDiagnosisEntry(s, s.diagnosisWork[0].code);
+  if (memo.principalEntry == CcMemo::kUnknown) {
+    memo.principalEntry = FindDiagnosisEntry(s, s.diagnosisWork[0].code);
+  }
+  return memo.principalEntry;
+}
+
+// IsCcExcluded without the memo (but for the principal's entry).
 int SearchCcExclusion(const GroupState& s, int entry, int position) {
   const TableSet& tables = *s.tables;
   if (DateBefore(s.caseDate, "20020101")) {
@@ -615,7 +626,7 @@ int SearchCcExclusion(const GroupState& s, int entry, int position) {
   // first entries of principals.
   const CcExclusionTable& table = tables.ccEntry[DateBefore(s.caseDate, "20030101") ? 0 : 1];
   const int secondary = FindDiagnosisEntry(s, s.diagnosisWork[position].code);
-  const int principal = FindDiagnosisEntry(s, s.diagnosisWork[0].code);
+  const int principal = PrincipalFirstEntry(s);
   if (secondary < 0 || principal < 0) return 0;
   const int row = CcRowOf(s, table, secondary, secondary);
   if (row < 0) return 0;

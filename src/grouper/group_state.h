@@ -44,11 +44,13 @@ struct CcMemo {
   bool enabled = false;
   std::array<int8_t, kMaxDiagnoses> excluded{};  ///< IsCcExcluded; -1 not yet known
   std::array<int16_t, kMaxDiagnoses> ccEntry{};  ///< FindCcEntry; kUnknown not yet known
+  int principalEntry = kUnknown;  ///< FindDiagnosisEntry of the principal's work code
 
   CcMemo() { Clear(); }
   void Clear() {
     excluded.fill(-1);
     ccEntry.fill(kUnknown);
+    principalEntry = kUnknown;
   }
 };
 

@@ -17,6 +17,7 @@
 
 #include "engine/grouper.h"
 #include "grouper/decide.h"
+#include "grouper/lookup.h"
 #include "refine/finalise.h"
 #include "tables/loader.h"
 #include "toolkit/code_pool.h"
@@ -307,6 +308,10 @@ TEST(CcMemoTest, MemoHoldsWhatTheSearchesFind) {
       const CcMemo memo = plain.ccMemo;
       ASSERT_TRUE(memo.enabled);
       plain.ccMemo.enabled = false;
+      if (memo.principalEntry != CcMemo::kUnknown) {
+        ASSERT_EQ(memo.principalEntry, FindDiagnosisEntry(plain, plain.diagnosisWork[0].code)) << label;
+        ++compared;
+      }
       for (int i = 0; i < plain.diagnosisCount; ++i) {
         if (memo.ccEntry[i] != CcMemo::kUnknown) {
           ASSERT_EQ(memo.ccEntry[i], FindCcEntry(plain, i)) << label << ", position " << i;
