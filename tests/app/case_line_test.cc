@@ -93,10 +93,10 @@ TEST(AgeInYearsTest, DigitDatesReadAtOnceAgreeWithTheFieldByFieldReading) {
   };
   int compared = 0;
   for (int k = 0; k < 20000; ++k) {
-    char birth[7];
-    char date[9];
-    std::snprintf(birth, sizeof birth, "%02d%02d%02d", below(100), 1 + below(12), 1 + below(31));
-    std::snprintf(date, sizeof date, "%04d%02d%02d", 1990 + below(20), 1 + below(12), 1 + below(31));
+    char birth[7] = {};
+    char date[9] = {};
+    FormatDigits(below(100) * 10000 + (1 + below(12)) * 100 + 1 + below(31), birth, 6);
+    FormatDigits((1990 + below(20)) * 10000L + (1 + below(12)) * 100 + 1 + below(31), date, 8);
     const char sex = static_cast<char>('0' + below(10));
     const int fast = AgeInYears(birth, date, sex);
     char slowBirth[7];
