@@ -109,6 +109,12 @@ void Grouper::RealPasses(GroupRequest& request, int flags) {
 }
 
 const GroupState& Grouper::RunAside(bool withLevels) {
+  // A case with no procedure code groups every real pass as the first pass
+  // would: no pass looks up a procedure. What the first pass would leave is
+  // then what the real pass holds where it asks: its final DRG when its
+  // level count reads it, no saved requirement when it saved none, and no
+  // levels when no real pass counted them.
+  if (ProcedureSpanOf(state_) == 0) return state_;
   if (asideRan_ && (asideWithLevels_ || !withLevels)) return aside_;
   // The copy holds what the first pass reads as GroupCase left it before
   // the passes: the case values, codes and diagnosis entries (the real
