@@ -1,5 +1,7 @@
 #include "app/case_line.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "tables/codes.h"
@@ -53,13 +55,45 @@ int BirthYear(const char* birthDate, const char* caseDate, char sexDigit) {
   return century + yy;
 }
 
+namespace {
+
+// Whether the n characters (n <= 8) are all digits, eight bytes tested at
+// once.
+bool AllDigits(const char* text, int n) {
+  uint64_t v = 0;
+  std::memcpy(&v, text, static_cast<std::size_t>(n));
+  const uint64_t used = n == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+  if constexpr (std::endian::native != std::endian::little) {
+    return ParseDigits(text, n) >= 0 && std::memchr(text, ' ', static_cast<std::size_t>(n)) == nullptr;
+  }
+  // A byte below '0' borrows into its high bit; one above '9' carries.
+  constexpr uint64_t kZeros = 0x3030303030303030;
+  constexpr uint64_t kAboveNine = 0x4646464646464646;  // 0x7F - '9'
+  constexpr uint64_t kHighs = 0x8080808080808080;
+  const uint64_t bytes = (v & used) | (kZeros & ~used);
+  return (((bytes - kZeros) | (bytes + kAboveNine) | bytes) & kHighs) == 0;
+}
+
+int TwoDigits(const char* text) { return (text[0] - '0') * 10 + (text[1] - '0'); }
+
+}  // namespace
+
 int AgeInYears(const char* birthDate, const char* caseDate, char sexDigit) {
   const int birthYear = BirthYear(birthDate, caseDate, sexDigit);
-  const int birthMonth = ParseDigits(birthDate + 2, 2);
-  const int birthDay = ParseDigits(birthDate + 4, 2);
-  const int caseYear = ParseDigits(caseDate, 4);
-  const int caseMonth = ParseDigits(caseDate + 4, 2);
-  const int caseDay = ParseDigits(caseDate + 6, 2);
+  int birthMonth, birthDay, caseYear, caseMonth, caseDay;
+  if (AllDigits(birthDate + 2, 4) && AllDigits(caseDate, 8)) {
+    birthMonth = TwoDigits(birthDate + 2);
+    birthDay = TwoDigits(birthDate + 4);
+    caseYear = TwoDigits(caseDate) * 100 + TwoDigits(caseDate + 2);
+    caseMonth = TwoDigits(caseDate + 4);
+    caseDay = TwoDigits(caseDate + 6);
+  } else {
+    birthMonth = ParseDigits(birthDate + 2, 2);
+    birthDay = ParseDigits(birthDate + 4, 2);
+    caseYear = ParseDigits(caseDate, 4);
+    caseMonth = ParseDigits(caseDate + 4, 2);
+    caseDay = ParseDigits(caseDate + 6, 2);
+  }
   int age = caseYear - birthYear;
   if (caseMonth < birthMonth || (caseMonth == birthMonth && caseDay < birthDay)) --age;
   return age;
@@ -92,10 +126,11 @@ void PrepareRequest(GroupRequest& request, const CaseLine& line) {
 
 void StoreResults(const GroupRequest& request, int flags, CaseLine& line) {
   char* text = line.data();
-  if ((flags & GroupFlagDecide) != 0) FormatDigits(request.mdc, text + kMdcPos, 2);
+  if ((flags & (GroupFlagDecide | GroupFlagFinalise)) != 0) {
+    FormatDigits(request.mdc, text + kMdcPos, 2);
+  }
   if ((flags & GroupFlagFinalise) != 0) {
     FormatDigits(request.groupCode, text + kGroupCodePos, 6);
-    FormatDigits(request.mdc, text + kMdcPos, 2);
     std::memcpy(text + kVersionStampPos, VersionDate, 8);
   }
 }

@@ -1,7 +1,9 @@
 // The Grouper: one GroupCase call groups one case.
 #include "engine/grouper.h"
 
+#include <algorithm>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #include "grouper/decide.h"
@@ -31,18 +33,21 @@ bool NoPassCountsLevels(const GroupState& s) {
 // '0': no diagnosis position has a refined CC row. (The rows do not depend
 // on the pass; the searches are those the count makes, and are remembered.)
 bool NoLevelAboveZero(const GroupState& s) {
-  for (int i = 0; i < s.diagnosisCount; ++i) {
-    if (s.diagnosisEntry[i] >= 0 && FindCcEntry(s, i) >= 0) return false;
+  const int span = DiagnosisSpanOf(s);
+  for (int i = 0; i < span; ++i) {
+    if (s.diagnosisEntry[i] >= 0 && FindCcEntryMemoised(s, i) >= 0) return false;
   }
   return true;
 }
 
 // The first pass: every procedure ignored, whatever the flags. It starts
-// from the state GroupCase leaves after the diagnosis lookups.
+// from the state GroupCase leaves after the diagnosis lookups (the entries
+// past the procedure span are -2 already).
 void RunFirstPass(GroupState& s) {
   s.mdc = kResetMdc;
   s.finalDrg = kUngroupableDrg;
-  for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = -2;
+  const int span = ProcedureSpanOf(s);
+  for (int i = 0; i < span; ++i) s.procedureEntry[i] = -2;
   ResetDecision(s);
   DecideDrg(s);
   s.finaliseStatus = FinaliseDrg(s);
@@ -82,8 +87,9 @@ void Grouper::RealPasses(GroupRequest& request, int flags) {
   const bool traced = s.trace != nullptr;
   // Real passes: one, and one more when the first ends in MDC 14 with DRG
   // 468 (the procedure lookup then drops the codes behind that outcome).
+  const int span = ProcedureSpanOf(s);
   for (int budget = 2; budget > 0; --budget) {
-    for (int i = 0; i < s.procedureCount; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
+    for (int i = 0; i < span; ++i) s.procedureEntry[i] = LookupProcedure(s, i);
     if (kTraceCompiledIn && traced) {
       s.trace->PassStarted(budget == 2 ? TracePass::kReal : TracePass::kSecondReal);
       for (int i = 0; i < s.procedureCount; ++i) {
@@ -103,13 +109,20 @@ void Grouper::RealPasses(GroupRequest& request, int flags) {
 }
 
 const GroupState& Grouper::RunAside(bool withLevels) {
+  // A case with no procedure code groups every real pass as the first pass
+  // would: no pass looks up a procedure. What the first pass would leave is
+  // then what the real pass holds where it asks: its final DRG when its
+  // level count reads it, no saved requirement when it saved none, and no
+  // levels when no real pass counted them.
+  if (ProcedureSpanOf(state_) == 0) return state_;
   if (asideRan_ && (asideWithLevels_ || !withLevels)) return aside_;
   // The copy holds what the first pass reads as GroupCase left it before
   // the passes: the case values, codes and diagnosis entries (the real
   // passes change none of them) and the CC memo (whose answers hold for the
   // whole case). The rest is reset as GroupCase does before the first pass.
   GroupState& a = aside_;
-  a = state_;
+  static_assert(std::is_trivially_copyable_v<GroupState>);
+  std::memcpy(static_cast<void*>(&a), &state_, sizeof a);
   a.trace = nullptr;
   a.firstPass = FirstPass::kRan;
   a.firstPassAside = nullptr;
@@ -156,10 +169,15 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   TALLOW_TRACE(s, CaseStarted(s));
   if (PrepareCaseCodes(s) != 0) return -1;
 
-  // Diagnoses are looked up once; procedures once per pass.
+  // Diagnoses are looked up once; procedures once per pass. Blank positions
+  // past the spans are -2 for the whole case (and so is every position past
+  // the counts, which nothing reads).
   const bool traced = s.trace != nullptr;
   TALLOW_TRACE_WHEN(traced, s, PassStarted(TracePass::kFirst));
-  for (int i = 0; i < s.diagnosisCount; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
+  s.diagnosisEntry.fill(-2);
+  s.procedureEntry.fill(-2);
+  const int diagnosisSpan = DiagnosisSpanOf(s);
+  for (int i = 0; i < diagnosisSpan; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
   if (kTraceCompiledIn && traced) {
     for (int i = 0; i < s.diagnosisCount; ++i) {
       s.trace->CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code, s.diagnosisEntry[i]);

@@ -3,7 +3,6 @@
 #include "grouper/decide.h"
 
 #include <algorithm>
-#include <bit>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -112,7 +111,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   const uint8_t* procRequirement = &r[kRuleProc];
   if (r[2] & kEveryOrCovered) {
     if (s.procedureCount == 0) return RuleReason::kEveryOrCovered;
-    for (int i = 0; i < s.procedureCount; ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) {
         return RuleReason::kEveryOrCovered;
@@ -121,7 +120,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   } else if (r[3] & kSomeOrUncovered) {
     if (s.procedureCount == 0) return RuleReason::kSomeOrUncovered;
     int uncovered = -1;
-    for (int i = 0; i < s.procedureCount && uncovered < 0; ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end && uncovered < 0; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && !ProcedureCovered(p, procRequirement)) uncovered = i;
     }
@@ -132,7 +131,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   if (r[2] & kEveryDxCovered) {
     std::copy_n(&r[kRuleDxAll], 5, s.savedAllDxRequirement.begin());
     s.allDxRequirementSaved = true;
-    for (int i = 0; i < s.diagnosisCount; ++i) {
+    for (int i = 0, end = DiagnosisSpanOf(s); i < end; ++i) {
       if (s.diagnosisEntry[i] >= 0 && !DiagnosisCovered(s.diagnosisWork[i], &r[kRuleDxAll])) {
         return RuleReason::kEveryDxCovered;
       }
@@ -142,7 +141,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   if (r[3] & kTwoOrCovered) {
     if (s.procedureCount == 0) return RuleReason::kTwoOrCovered;
     int covered = 0;
-    for (int i = 0; i < s.procedureCount; ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) && ProcedureCovered(p, procRequirement)) ++covered;
     }
@@ -188,16 +187,12 @@ void FirstMissingBit(uint64_t need0, const RuleWords& need, const RuleWords& hav
 // kAccepted, `accepted` is the accepted rule and `value` its DRG value. With
 // kTraced the trace hears of every rule, with its 1-based number in the rule
 // table; the walk of a normal run is made without a test for it.
-template <bool kTraced>
-WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
-  const DrgRuleTable& table = *s.active.drgRules;
-  const std::span<const DrgRule> rules = table.RulesOf(mdc);
-  if (rules.empty()) return WalkEnd::kExhausted;
-  // The words made at load, or the same words made here for a table that
-  // was not loaded.
-  const auto first = static_cast<std::size_t>(rules.data() - table.rules.data());
-  const RuleWords* words =
-      table.ruleWords.size() == table.rules.size() ? &table.ruleWords[first] : nullptr;
+// With kLoaded the words made at load are read, else the same words are
+// made here for each rule (a table that was not loaded).
+template <bool kTraced, bool kLoaded>
+WalkEnd WalkRulesOf(GroupState& s, const std::span<const DrgRule> rules, std::size_t first,
+                    int mdc, const DrgRule*& accepted, int& value) {
+  const RuleWords* words = kLoaded ? &s.active.drgRules->ruleWords[first] : nullptr;
   const RuleWords have = CaseWordsOf(s.caseMask);
   const uint8_t key = s.principalDrgKey;
   const uint8_t caseErrors = s.caseErrors;  // the walk leaves it alone
@@ -218,9 +213,12 @@ WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value
       continue;
     }
     s.secondOrProcedureIndex = -1;
-    const RuleWords& need = words != nullptr ? words[i] : (made = RequireWordsOf(rule));
+    if constexpr (!kLoaded) made = RequireWordsOf(rule);
+    const RuleWords& need = kLoaded ? words[i] : made;
     uint64_t need0 = need[0];
-    if (((r[2] & kConditionsByte2) | (r[3] & kConditionsByte3)) != 0) {
+    // Rule bytes 2 and 3 as one number (one load on a little-endian machine).
+    const unsigned conditions = r[2] | (unsigned{r[3]} << 8);
+    if ((conditions & (kConditionsByte2 | kConditionsByte3 << 8)) != 0) {
       if (const RuleReason failure = ConditionFailure(s, r); failure != RuleReason::kNone) {
         tell(i, RuleOutcome::kRejected, failure);
         continue;
@@ -283,10 +281,17 @@ WalkEnd WalkRulesOf(GroupState& s, int mdc, const DrgRule*& accepted, int& value
 }
 
 WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) {
+  const DrgRuleTable& table = *s.active.drgRules;
+  const std::span<const DrgRule> rules = table.RulesOf(mdc);
+  if (rules.empty()) return WalkEnd::kExhausted;
+  const auto first = static_cast<std::size_t>(rules.data() - table.rules.data());
+  const bool loaded = table.ruleWords.size() == table.rules.size();
   if (kTraceCompiledIn && s.trace != nullptr) [[unlikely]] {
-    return WalkRulesOf<true>(s, mdc, accepted, value);
+    return loaded ? WalkRulesOf<true, true>(s, rules, first, mdc, accepted, value)
+                  : WalkRulesOf<true, false>(s, rules, first, mdc, accepted, value);
   }
-  return WalkRulesOf<false>(s, mdc, accepted, value);
+  return loaded ? WalkRulesOf<false, true>(s, rules, first, mdc, accepted, value)
+                : WalkRulesOf<false, false>(s, rules, first, mdc, accepted, value);
 }
 
 // Records which procedures and diagnoses the accepted rule used.
@@ -296,7 +301,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
     std::array<uint8_t, kProcMaskBytes> remaining{};
     std::copy_n(&rule[kRuleProc], kProcMaskBytes, remaining.begin());
     int demanded = 0;
-    for (int i = 0; i < s.procedureCount; ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if (!(p.workFlags & kWorkOr)) continue;
       if (AllZero(remaining)) {
@@ -327,7 +332,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
   // Non-operating-room procedures.
   std::array<uint8_t, 2> nonOr = {rule[kRuleNonOr], rule[kRuleNonOr + 1]};
   if (!AllZero(nonOr)) {
-    for (int i = 0; i < s.procedureCount; ++i) {
+    for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
       if ((p.workFlags & kWorkOr) || !SharesBit(nonOr.data(), p.nonOrMask)) continue;
       if (s.nonOrProcedureIndex != -1) {
@@ -348,6 +353,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
       s.allDxRequirementSaved = true;
       s.firstPassReads |= kReadAllDxRequirement;
     }
+    // A blank position is never covered: the whole count is searched.
     for (int i = 1; i < s.diagnosisCount; ++i) {
       if (!DiagnosisCovered(s.diagnosisWork[i], s.savedAllDxRequirement.data())) {
         s.secondaryIndex = i;
@@ -359,7 +365,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
     for (int k = 0; k < 5; ++k) {
       dx[k] = static_cast<uint8_t>(rule[kRuleDxAll + k] | rule[kRuleDxSecondary + k]);
     }
-    for (int i = 1; i < s.diagnosisCount && !AllZero(dx); ++i) {
+    for (int i = 1, end = DiagnosisSpanOf(s); i < end && !AllZero(dx); ++i) {
       const DiagnosisWorkEntry& d = s.diagnosisWork[i];
       if (!SharesBit(dx.data(), d.dxMask)) continue;
       if (s.secondaryIndex != -1) {
@@ -392,7 +398,9 @@ void OrBytes(uint8_t* to, const uint8_t* from, std::size_t n) {
 // False when the principal diagnosis is unusable and the decision stops.
 bool AddDiagnoses(GroupState& s) {
   auto& mask = s.caseMask;
-  for (int i = 0; i < s.diagnosisCount; ++i) {
+  // The principal position is read even when blank.
+  const int span = std::max(DiagnosisSpanOf(s), std::min(s.diagnosisCount, 1));
+  for (int i = 0; i < span; ++i) {
     const int e = s.diagnosisEntry[i];
     if (e < 0) {
       if (i == 0) {
@@ -432,7 +440,7 @@ void AddProcedures(GroupState& s) {
   auto& mask = s.caseMask;
   uint8_t pairA = 0;
   uint8_t pairB = 0;
-  for (int i = 0; i < s.procedureCount; ++i) {
+  for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
     const int e = s.procedureEntry[i];
     if (e < 0) continue;
     const ProcedureClass& p = ProcedureClassOf(s, e);
@@ -591,7 +599,18 @@ int CcRowOf(const GroupState& s, const CcExclusionTable& table, int key, int ent
   return FindCcRow(table, key);
 }
 
-// IsCcExcluded without the memo.
+// The first entry of the principal's work code, the same for every
+// secondary: remembered while the memo is enabled.
+int PrincipalFirstEntry(const GroupState& s) {
+  CcMemo& memo = s.ccMemo;
+  if (!memo.enabled) return FindDiagnosisEntry(s, s.diagnosisWork[0].code);
+  if (memo.principalEntry == CcMemo::kUnknown) {
+    memo.principalEntry = FindDiagnosisEntry(s, s.diagnosisWork[0].code);
+  }
+  return memo.principalEntry;
+}
+
+// IsCcExcluded without the memo (but for the principal's entry).
 int SearchCcExclusion(const GroupState& s, int entry, int position) {
   const TableSet& tables = *s.tables;
   if (DateBefore(s.caseDate, "20020101")) {
@@ -607,7 +626,7 @@ int SearchCcExclusion(const GroupState& s, int entry, int position) {
   // first entries of principals.
   const CcExclusionTable& table = tables.ccEntry[DateBefore(s.caseDate, "20030101") ? 0 : 1];
   const int secondary = FindDiagnosisEntry(s, s.diagnosisWork[position].code);
-  const int principal = FindDiagnosisEntry(s, s.diagnosisWork[0].code);
+  const int principal = PrincipalFirstEntry(s);
   if (secondary < 0 || principal < 0) return 0;
   const int row = CcRowOf(s, table, secondary, secondary);
   if (row < 0) return 0;

@@ -8,6 +8,7 @@
 // firstPassDrg).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -43,11 +44,13 @@ struct CcMemo {
   bool enabled = false;
   std::array<int8_t, kMaxDiagnoses> excluded{};  ///< IsCcExcluded; -1 not yet known
   std::array<int16_t, kMaxDiagnoses> ccEntry{};  ///< FindCcEntry; kUnknown not yet known
+  int principalEntry = kUnknown;  ///< FindDiagnosisEntry of the principal's work code
 
   CcMemo() { Clear(); }
   void Clear() {
     excluded.fill(-1);
     ccEntry.fill(kUnknown);
+    principalEntry = kUnknown;
   }
 };
 
@@ -104,6 +107,13 @@ struct GroupState {
   // --- case values ---
   int diagnosisCount = 0;
   int procedureCount = 0;
+  // Positions from the front that may hold a code. Past them every request
+  // code is blank or null, every work code five blanks, every entry -2 and
+  // every mask zero, so the loops that skip blank positions stop there.
+  // PrepareCaseCodes sets them; in a state set up without it they cover
+  // every position.
+  int diagnosisSpan = kMaxDiagnoses;
+  int procedureSpan = kMaxProcedures;
   int age = 0;
   int16_t sex = 1;  ///< 2 for sex digits 0, 2, 4, 6, 8; else 1
   int dischargeStatus = 0;
@@ -161,6 +171,30 @@ struct GroupState {
 
   // --- per-case memo of the const CC searches ---
   mutable CcMemo ccMemo;
+
+  // --- the case date as a number (CaseDateNumber) ---
+  mutable uint64_t dateNumberOf = 0;  ///< PackDate of the date it was made for
+  mutable int dateNumber = -1;        ///< ParseDigits of eight NULs
 };
+
+// The diagnosis and procedure positions a loop that skips blank positions
+// needs to visit: the count, cut at the span.
+inline int DiagnosisSpanOf(const GroupState& s) {
+  return std::clamp(std::min(s.diagnosisCount, s.diagnosisSpan), 0, kMaxDiagnoses);
+}
+inline int ProcedureSpanOf(const GroupState& s) {
+  return std::clamp(std::min(s.procedureCount, s.procedureSpan), 0, kMaxProcedures);
+}
+
+// ParseDigits of the eight characters of the case date, made once for each
+// date the state meets.
+inline int CaseDateNumber(const GroupState& s) {
+  const uint64_t packed = PackDate(s.caseDate);
+  if (packed != s.dateNumberOf) {
+    s.dateNumberOf = packed;
+    s.dateNumber = ParseDigits(s.caseDate, 8);
+  }
+  return s.dateNumber;
+}
 
 }  // namespace tallow

@@ -98,10 +98,12 @@ int LookupProcedureCode(const GroupState& s, const char* code) {
   // Dated rows: the first row of the code, then along the run of that code
   // the first row whose span holds the case date (both bounds inclusive).
   const DatedProcedureTable& t = *s.active.datedProcedure;
-  const int date = ParseDigits(s.caseDate, 8);
+  const int date = CaseDateNumber(s);
   if (date < 0) return -1;  // a date with a non-digit lies in no span
   const int rows = static_cast<int>(t.codes.size());
-  for (int r = t.FirstRowOf(code); r >= 0 && r < rows && SameCode(t.codes[r].data(), code); ++r) {
+  const uint64_t key = PackCodeToNul(code);
+  for (int r = t.FirstRowOf(code); r >= 0 && r < rows && PackCodeToNul(t.codes[r].data()) == key;
+       ++r) {
     if (t.validFrom[r] <= date && date <= t.validTo[r]) return r;
   }
   return -1;

@@ -19,6 +19,29 @@ void SetWorkCode(char* work, const char* code) {
   work[kCodeLength] = '\0';
 }
 
+void SetBlankWorkCode(char* work) { std::memcpy(work, "     ", kCodeLength + 1); }
+
+// Whether a request code reads as five blanks (null does).
+bool FiveBlanks(const char* code) {
+  if (code == nullptr) return true;
+  uint32_t head = 0;
+  std::memcpy(&head, code, sizeof head);
+  return head == 0x20202020u && code[4] == ' ';
+}
+
+// One past the last of the first `count` request codes that is not five
+// blanks; the work codes of the blank positions after it become five
+// blanks.
+template <std::size_t N, typename Work>
+int BlankTail(const char* const (&codes)[N], Work& work, int count) {
+  int span = count;
+  while (span > 0 && FiveBlanks(codes[span - 1])) {
+    --span;
+    SetBlankWorkCode(work[static_cast<std::size_t>(span)].code);
+  }
+  return span;
+}
+
 // [from, to) over the first eight characters of the case date.
 bool InWindow(const char* caseDate, const char* from, const char* to) {
   return !DateBefore(caseDate, from) && DateBefore(caseDate, to);
@@ -94,6 +117,18 @@ void ConvertByIndex(GroupState& s, int position, const char* code, uint8_t inFor
 
 int PrepareCaseCodes(GroupState& s) {
   const GroupRequest& request = *s.request;
+  // Only the positions up to the last code that is not five blanks (or
+  // null) need the work below; the rest become five blanks.
+  const int procedureSpan = BlankTail(request.procedureCodes, s.procedureWork, s.procedureCount);
+  const int diagnosisSpan = BlankTail(request.diagnosisCodes, s.diagnosisWork, s.diagnosisCount);
+  s.procedureSpan = procedureSpan;
+  s.diagnosisSpan = diagnosisSpan;
+
+  for (int i = 0; i < diagnosisSpan; ++i) {
+    SetWorkCode(s.diagnosisWork[i].code, CodeOrBlank(request.diagnosisCodes[i]));
+  }
+  if (procedureSpan == 0) return 0;
+
   const Windows w = WindowsOf(s.caseDate);
   const bool anyWindow = w.withdrawn1999;  // every other window lies inside this one
   const uint8_t inForce = StepsIn(w);
@@ -102,7 +137,7 @@ int PrepareCaseCodes(GroupState& s) {
   const CodeMap jan2001 = byLists ? ActiveCodeMapJan2001(s.tables) : CodeMap{};
   const CodeMap from2001 = byLists ? ActiveCodeMap2001(s.tables) : CodeMap{};
 
-  for (int i = 0; i < s.procedureCount; ++i) {
+  for (int i = 0; i < procedureSpan; ++i) {
     // Every step reads the request's code; the work code only receives.
     // A later step overrides an earlier one, and conversions never chain.
     const char* code = CodeOrBlank(request.procedureCodes[i]);
@@ -140,10 +175,6 @@ int PrepareCaseCodes(GroupState& s) {
     if (w.jan2001) convert(jan2001, StepName(s, kStepJan2001));
     if (w.from2001) convert(from2001, StepName(s, kStepFrom2001));
     if (list != nullptr) TALLOW_TRACE(s, CodeConverted(i, code, work, list));
-  }
-
-  for (int i = 0; i < s.diagnosisCount; ++i) {
-    SetWorkCode(s.diagnosisWork[i].code, CodeOrBlank(request.diagnosisCodes[i]));
   }
   return 0;
 }

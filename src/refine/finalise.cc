@@ -14,17 +14,7 @@
 namespace tallow {
 namespace {
 
-constexpr char kBlankDate[] = "        ";
-
 bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
-
-int DiagnosisPositions(const GroupState& s) {
-  return std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
-}
-
-int ProcedurePositions(const GroupState& s) {
-  return std::clamp(s.procedureCount, 0, kMaxProcedures);
-}
 
 // The decided DRG after the re-mappings that depend on the principal
 // diagnosis's class and code and on the procedures.
@@ -67,7 +57,7 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
 
   s.diagnosisLevels.fill('0');
   s.levelsCounted = true;
-  const int count = DiagnosisPositions(s);
+  const int count = DiagnosisSpanOf(s);
   constexpr bool traced = kTraced;
   for (int i = start; i < count; ++i) {
     if (s.diagnosisEntry[i] < 0) {
@@ -82,7 +72,7 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
       TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kPrincipalBlocks));
       continue;
     }
-    const int p = FindCcEntry(s, i);
+    const int p = FindCcEntryMemoised(s, i);
     if (p < 0) {
       TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kNoCcRow));
       continue;
@@ -119,10 +109,6 @@ void CountLevels(GroupState& s, const DiagnosisClass& principal, int d, int colu
 }
 
 }  // namespace
-
-const char* CaseDateOf(const GroupState& s) {
-  return s.caseDate != nullptr ? s.caseDate : kBlankDate;
-}
 
 RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue) {
   const std::vector<RefinedDrgSlot>& slots = s.tables->refinedDrg.slots;
@@ -181,7 +167,7 @@ int FindCcEntry(const GroupState& s, int position) {
 }
 
 int AnyProcedureHasBit(const GroupState& s, int byteIndex, int mask) {
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i) {
     const int entry = s.procedureEntry[i];
     if (entry < 0) continue;
@@ -191,7 +177,7 @@ int AnyProcedureHasBit(const GroupState& s, int byteIndex, int mask) {
 }
 
 int HasProcedureR3501(const GroupState& s) {
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i)
     if (CodeIs(s.procedureWork[i].code, "R3501")) return 1;
   return 0;
@@ -246,7 +232,7 @@ int Finalise(GroupState& s) {
   } else if (s.mdc == kCirculatoryMdc) {
     // Circulatory cases: the principal diagnosis may set the level when its
     // row names DRG 1210.
-    const int p = FindCcEntry(s, 0);
+    const int p = FindCcEntryMemoised(s, 0);
     if (p >= 0) {
       const RefinedCcRow& row = s.active.refinedCc->rows[p];
       if (row.ccDrg == 1210) {

@@ -12,6 +12,16 @@ namespace tallow {
 // diagnosis does not exclude as a CC.
 int FindCcEntry(const GroupState& s, int position);
 
+// FindCcEntry answered from the per-case memo when it holds the answer.
+inline int FindCcEntryMemoised(const GroupState& s, int position) {
+  const CcMemo& memo = s.ccMemo;
+  if (memo.enabled && position >= 0 && position < kMaxDiagnoses &&
+      memo.ccEntry[static_cast<std::size_t>(position)] != CcMemo::kUnknown) {
+    return memo.ccEntry[static_cast<std::size_t>(position)];
+  }
+  return FindCcEntry(s, position);
+}
+
 // 1 when some procedure position with an entry has a class whose byte
 // `byteIndex` (0..25) shares a bit with `mask`, else 0.
 int AnyProcedureHasBit(const GroupState& s, int byteIndex, int mask);
@@ -30,7 +40,9 @@ RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue);
 
 // The first eight characters of the case date, or eight blanks when the case
 // has no date field.
-const char* CaseDateOf(const GroupState& s);
+inline const char* CaseDateOf(const GroupState& s) {
+  return s.caseDate != nullptr ? s.caseDate : "        ";
+}
 
 // The level the length of stay alone decides, for a medical DRG and on the
 // newborn path: an invalid stay sets level '4' and gives status 4; a stay of

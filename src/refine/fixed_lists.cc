@@ -32,6 +32,8 @@ constexpr std::array<uint64_t, N> SortedCodes(const std::string_view (&codes)[N]
   for (std::size_t i = 0; i < N; ++i) {
     if (codes[i].size() != 5) FixedListMalformed();
     out[i] = PackCode(codes[i].data());
+    // The searches skip blank positions: no list may hold the blank code.
+    if (out[i] == kBlankPacked) FixedListMalformed();
   }
   std::sort(out.begin(), out.end());
   if (std::adjacent_find(out.begin(), out.end()) != out.end()) FixedListMalformed();

@@ -25,7 +25,7 @@ int GroupNewborn(GroupState& s) {
   TALLOW_TRACE(s, NewbornTaken(w, s.finalDrg));
   if (const int status = StayLevelStatus(s); status >= 0) return status;
   const std::vector<char>& marks = s.active.diagnosis->neonateMark;
-  const int count = std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
+  const int count = DiagnosisSpanOf(s);
   for (int i = 0; i < count; ++i) {
     const int entry = s.diagnosisEntry[i];
     if (entry < 0) continue;

@@ -14,7 +14,7 @@ int Tens(int n) { return (n / 10) % 10; }
 int Hundreds(int n) { return (n / 100) % 10; }
 
 bool AnyProcedureIn(const GroupState& s, CodeList list) {
-  const int count = std::clamp(s.procedureCount, 0, kMaxProcedures);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i)
     if (InCodeList(list, RequestProcedureCode(s, i))) return true;
   return false;

@@ -37,26 +37,22 @@ bool CodeBetween(const char* code, const char* first, const char* last) {
   return CompareCode(code, first) >= 0 && CompareCode(code, last) <= 0;
 }
 
-int ProcedurePositions(const GroupState& s) {
-  return std::clamp(s.procedureCount, 0, kMaxProcedures);
-}
-
 bool AnyWorkProcedureIs(const GroupState& s, const char* text) {
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i)
     if (CodeIs(s.procedureWork[i].code, text)) return true;
   return false;
 }
 
 bool AnyRequestProcedureIs(const GroupState& s, const char* text) {
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i)
     if (CodeIs(RequestProcedureCode(s, i), text)) return true;
   return false;
 }
 
 bool AnyRequestProcedureIn(const GroupState& s, CodeList list) {
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i)
     if (InCodeList(list, RequestProcedureCode(s, i))) return true;
   return false;
@@ -69,7 +65,7 @@ const char* RequestDiagnosisCode(const GroupState& s, int position) {
 }
 
 bool AnyRequestDiagnosisIn(const GroupState& s, CodeList list) {
-  const int count = std::clamp(s.diagnosisCount, 0, kMaxDiagnoses);
+  const int count = DiagnosisSpanOf(s);
   for (int i = 0; i < count; ++i)
     if (InCodeList(list, RequestDiagnosisCode(s, i))) return true;
   return false;
@@ -147,7 +143,7 @@ bool ModifiersContain(const GroupState& s, char upper) {
 int Drg390ProcedureClass(const GroupState& s) {
   const char* date = CaseDateOf(s);
   const bool before1999 = DateBefore(date, "19990201");
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i) {
     const char* code = s.procedureWork[i].code;
     if (CodeIs(code, "S5113") || (before1999 && CodeIs(code, "S5114"))) return 1;
@@ -163,7 +159,7 @@ int Drg390ProcedureClass(const GroupState& s) {
 int Drg390ProcedureFlags(const GroupState& s, int byteIndex, int mask) {
   int f10 = 0;
   int f1 = 0;
-  const int count = ProcedurePositions(s);
+  const int count = ProcedureSpanOf(s);
   for (int i = 0; i < count; ++i) {
     if (CodeIs(s.procedureWork[i].code, "S5112")) {
       f10 = 1;

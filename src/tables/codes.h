@@ -125,7 +125,21 @@ inline int ParseDigits(const char* text, int n) {
 // Writes the last n decimal digits of a non-negative value with leading
 // zeros; no terminator. 7 in 2 gives "07"; 1234567 in 6 gives "234567".
 inline void FormatDigits(long value, char* dest, int n) {
-  for (int i = n - 1; i >= 0; --i) {
+  int i = n - 1;
+  if (value >= 0) {
+    // Two digits at a time from a table of 00..99.
+    static constexpr char kPairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    for (; i >= 1; i -= 2) {
+      const long pair = value % 100;
+      value /= 100;
+      dest[i - 1] = kPairs[2 * pair];
+      dest[i] = kPairs[2 * pair + 1];
+    }
+  }
+  for (; i >= 0; --i) {
     dest[i] = static_cast<char>('0' + value % 10);
     value /= 10;
   }

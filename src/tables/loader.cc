@@ -265,6 +265,7 @@ Status LoadDatedProcedureTable(const FileFormat& format, const std::string& byte
                           [](const auto& a, const auto& b) { return a.key == b.key; }),
               index.end());
   table->firstRows = std::move(index);
+  MakeCategoryIndex(*table);
   return Status::Ok();
 }
 

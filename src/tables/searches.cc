@@ -7,11 +7,52 @@
 
 namespace tallow {
 
+namespace {
+
+// The packed key of the first code of a category: its three characters and
+// two NULs, below every key of its codes.
+uint64_t CategoryKey(int category) {
+  const uint64_t letter = static_cast<uint64_t>('A' + category / 100);
+  const uint64_t tens = static_cast<uint64_t>('0' + (category / 10) % 10);
+  const uint64_t ones = static_cast<uint64_t>('0' + category % 10);
+  return (letter << 32) | (tens << 24) | (ones << 16);
+}
+
+// The category of a packed key whose first three characters are a capital
+// letter and two digits, else -1.
+int CategoryOfKey(uint64_t key) {
+  const auto letter = static_cast<unsigned>((key >> 32) & 0xFF);
+  const auto tens = static_cast<unsigned>((key >> 24) & 0xFF) - '0';
+  const auto ones = static_cast<unsigned>((key >> 16) & 0xFF) - '0';
+  if (letter - 'A' > 25u || tens > 9u || ones > 9u) return -1;
+  return static_cast<int>((letter - 'A') * 100 + tens * 10 + ones);
+}
+
+}  // namespace
+
+void MakeCategoryIndex(DatedProcedureTable& table) {
+  const auto& rows = table.firstRows;
+  table.categoryFirst.assign(kCategorySlots + 1, static_cast<int32_t>(rows.size()));
+  for (int c = 0; c < kCategorySlots; ++c) {
+    const auto it = std::lower_bound(rows.begin(), rows.end(), CategoryKey(c),
+                                     [](const auto& entry, uint64_t k) { return entry.key < k; });
+    table.categoryFirst[static_cast<std::size_t>(c)] = static_cast<int32_t>(it - rows.begin());
+  }
+}
+
 int DatedProcedureTable::FirstRowOf(const char* code) const {
   const uint64_t key = PackCodeToNul(code);
-  const auto it = std::lower_bound(firstRows.begin(), firstRows.end(), key,
+  auto first = firstRows.begin();
+  auto last = firstRows.end();
+  // The keys of a category's codes lie between its key and the next one's.
+  const int category = CategoryOfKey(key);
+  if (category >= 0 && categoryFirst.size() == kCategorySlots + 1) {
+    last = first + categoryFirst[static_cast<std::size_t>(category) + 1];
+    first += categoryFirst[static_cast<std::size_t>(category)];
+  }
+  const auto it = std::lower_bound(first, last, key,
                                    [](const FirstRow& entry, uint64_t k) { return entry.key < k; });
-  if (it == firstRows.end() || it->key != key) return -1;
+  if (it == last || it->key != key) return -1;
   return it->row;
 }
 

@@ -109,6 +109,11 @@ struct DatedProcedureTable {  // SGTAB0, editions 0 and 1
     int row;
   };
   std::vector<FirstRow> firstRows;
+  // Made with firstRows (MakeCategoryIndex): at category c (codes.h), the
+  // first place in firstRows whose key is not below those of c's codes, and
+  // firstRows.size() at kCategorySlots. Empty when not made: FirstRowOf then
+  // bisects the whole of firstRows.
+  std::vector<int32_t> categoryFirst;
 
   // The first row whose code equals the five characters at `code`, or -1.
   // Gives the same row as a scan of the codes from row 0.
@@ -295,6 +300,7 @@ struct EditionView {
 
 // Fills DiagnosisTable::ccExclusionRow of every edition from the loaded
 // diagnosis and CC exclusion tables, and RefinedCcTable::keys.
+void MakeCategoryIndex(DatedProcedureTable& table);
 void MakeCcExclusionRows(TableSet& tables);
 // The same for the diagnosis table of one edition, and for one refined CC
 // table, after one of the tables they are made from was read again: the CC

@@ -82,6 +82,48 @@ TEST(AgeInYearsTest, BirthYearComparedAsUnsignedBytesUpToNul) {
   EXPECT_EQ(AgeInYears(birthDate, caseDate, '5'), -1 - 1999);
 }
 
+// Dates of digits only are read at once; a blank in place of a leading zero
+// reads the same digits field by field (blanks are skipped), and a byte that
+// is no digit, even one beside the digits, makes its field unreadable.
+TEST(AgeInYearsTest, DigitDatesReadAtOnceAgreeWithTheFieldByFieldReading) {
+  uint64_t state = 99;
+  auto below = [&state](int n) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    return static_cast<int>((state >> 33) % static_cast<uint64_t>(n));
+  };
+  int compared = 0;
+  for (int k = 0; k < 20000; ++k) {
+    char birth[7] = {};
+    char date[9] = {};
+    FormatDigits(below(100) * 10000 + (1 + below(12)) * 100 + 1 + below(31), birth, 6);
+    FormatDigits((1990 + below(20)) * 10000L + (1 + below(12)) * 100 + 1 + below(31), date, 8);
+    const char sex = static_cast<char>('0' + below(10));
+    const int fast = AgeInYears(birth, date, sex);
+    char slowBirth[7];
+    char slowDate[9];
+    std::memcpy(slowBirth, birth, 7);
+    std::memcpy(slowDate, date, 9);
+    for (char* field : {slowBirth + 2, slowBirth + 4, slowDate + 4, slowDate + 6}) {
+      if (field[0] == '0') field[0] = ' ';
+    }
+    if (std::memcmp(slowBirth, birth, 6) == 0 && std::memcmp(slowDate, date, 8) == 0) continue;
+    ASSERT_EQ(AgeInYears(slowBirth, slowDate, sex), fast) << birth << " " << date << " " << sex;
+    ++compared;
+    // An unreadable month or day is below every month or day, as "00" is.
+    for (const char odd : {'A', '/', ':', '\xB0'}) {
+      const int at = 4 + below(4);
+      char oddDate[9];
+      char zeroDate[9];
+      std::memcpy(oddDate, date, 9);
+      std::memcpy(zeroDate, date, 9);
+      oddDate[at] = odd;
+      std::memcpy(zeroDate + (at < 6 ? 4 : 6), "00", 2);
+      ASSERT_EQ(AgeInYears(birth, oddDate, sex), AgeInYears(birth, zeroDate, sex)) << oddDate;
+    }
+  }
+  EXPECT_GT(compared, 10000);
+}
+
 // A case line with the input fields given and blanks elsewhere.
 std::string MakeLine(const char* birthDate, char sexDigit, const char* caseDate,
                      const char* stay, char status) {

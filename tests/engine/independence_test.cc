@@ -17,6 +17,7 @@
 
 #include "engine/grouper.h"
 #include "grouper/decide.h"
+#include "grouper/lookup.h"
 #include "refine/finalise.h"
 #include "tables/loader.h"
 #include "toolkit/code_pool.h"
@@ -307,6 +308,10 @@ TEST(CcMemoTest, MemoHoldsWhatTheSearchesFind) {
       const CcMemo memo = plain.ccMemo;
       ASSERT_TRUE(memo.enabled);
       plain.ccMemo.enabled = false;
+      if (memo.principalEntry != CcMemo::kUnknown) {
+        ASSERT_EQ(memo.principalEntry, FindDiagnosisEntry(plain, plain.diagnosisWork[0].code)) << label;
+        ++compared;
+      }
       for (int i = 0; i < plain.diagnosisCount; ++i) {
         if (memo.ccEntry[i] != CcMemo::kUnknown) {
           ASSERT_EQ(memo.ccEntry[i], FindCcEntry(plain, i)) << label << ", position " << i;
@@ -440,6 +445,40 @@ TEST(FirstPassTest, LeavingItOutChangesNoResult) {
     EXPECT_GT(n, 100) << "read " << int{read};
   }
   EXPECT_GT(reads[0], cases / 3);
+}
+
+// Blank positions after the last code are skipped by every loop that skips
+// blanks. "00000" reads as blank too but is no run of five blanks, so a case
+// whose trailing positions hold it is grouped over every position: both
+// must give the same results.
+TEST(BlankSpanTest, PositionsPastTheLastCodeChangeNoResult) {
+  const std::vector<std::pair<const char*, TableImages>> sets = {
+      {"seed 5", SynthTables(5)}, {"seed 31", SynthTables(31)}, {"stateful seed 5", StatefulTables(5)}};
+  for (const auto& [label, images] : sets) {
+    auto loaded = LoadTablesFromImages(images);
+    ASSERT_TRUE(loaded.ok()) << label << ": " << loaded.message();
+    const std::shared_ptr<const TableSet> tables = *loaded;
+    Grouper cut(tables);
+    Grouper whole(tables);
+    int cutCases = 0;
+    int differing = 0;
+    for (Case c : MakeCases(*tables, 977, 4000)) {
+      const Outcome got = Group(cut, c);
+      const GroupState& s = cut.state();
+      if (s.diagnosisSpan < s.diagnosisCount || s.procedureSpan < s.procedureCount) ++cutCases;
+      for (int i = s.diagnosisSpan; i < s.diagnosisCount; ++i) Fill(c.dx[i], "00000");
+      for (int i = s.procedureSpan; i < s.procedureCount; ++i) Fill(c.px[i], "00000");
+      const Outcome want = Group(whole, c);
+      ASSERT_EQ(whole.state().diagnosisSpan, whole.state().diagnosisCount);
+      ASSERT_EQ(whole.state().procedureSpan, whole.state().procedureCount);
+      if (got != want && ++differing <= 3) {
+        ADD_FAILURE() << label << ": case " << std::string(c.date, 8) << " "
+                      << std::string(c.dx[0], 5) << " differs";
+      }
+    }
+    EXPECT_EQ(differing, 0) << label;
+    EXPECT_GT(cutCases, 1000) << label;
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "grouper/test_case.h"
@@ -152,32 +153,46 @@ TEST_F(LookupTest, DatedRows) {
   EXPECT_EQ(ProcedureClassOf(t.s, 1).bytes[1], 0x02);
 }
 
+// The first row of a code by a scan from row 0, or -1.
+int ScanFirstRow(const DatedProcedureTable& t, const char* code) {
+  for (std::size_t r = 0; r < t.codes.size(); ++r) {
+    if (std::strncmp(t.codes[r].data(), code, 5) == 0) return static_cast<int>(r);
+  }
+  return -1;
+}
+
 // The dated-row search by a linear scan from row 0, as the rows are laid out.
 int ScanDatedRows(const DatedProcedureTable& t, const char* code, int date) {
   const int rows = static_cast<int>(t.codes.size());
-  int r = 0;
-  while (r < rows && std::strncmp(t.codes[r].data(), code, 5) != 0) ++r;
-  for (; r < rows && std::strncmp(t.codes[r].data(), code, 5) == 0; ++r) {
+  int r = ScanFirstRow(t, code);
+  for (; r >= 0 && r < rows && std::strncmp(t.codes[r].data(), code, 5) == 0; ++r) {
     if (t.validFrom[r] <= date && date <= t.validTo[r]) return r;
   }
   return -1;
 }
 
+// The synthetic set of a seed, loaded; null (and a failure) when it is not.
+std::shared_ptr<const TableSet> LoadedSynth(uint64_t seed) {
+  const TableImages images = SynthTables(seed);
+  EXPECT_FALSE(images.empty());
+  auto tables = LoadTablesFromImages(images);
+  EXPECT_TRUE(tables.ok()) << tables.message();
+  return tables.ok() ? *tables : nullptr;
+}
+
 TEST(DatedLookup, IndexedSearchAgreesWithAScanOnSyntheticSets) {
   for (uint64_t seed : {1u, 2u, 3u}) {
     SCOPED_TRACE(seed);
-    const TableImages images = SynthTables(seed);
-    ASSERT_FALSE(images.empty());
-    auto tables = LoadTablesFromImages(images);
-    ASSERT_TRUE(tables.ok()) << tables.message();
-    const DatedProcedureTable& t = (*tables)->datedProcedure;
+    const std::shared_ptr<const TableSet> tables = LoadedSynth(seed);
+    ASSERT_NE(tables, nullptr);
+    const DatedProcedureTable& t = tables->datedProcedure;
     int compared = 0;
     for (std::size_t r = 0; r < t.codes.size(); ++r) {
       for (int date : {t.validFrom[r], t.validTo[r], t.validFrom[r] - 1, t.validTo[r] + 1}) {
         if (date < 20020101 || date > 99991231) continue;
         char text[9] = {};
         FormatDigits(date, text, 8);
-        TestCase c(*tables, text);
+        TestCase c(tables, text);
         c.Procedures({"X"});
         std::memcpy(c.s.procedureWork[0].code, t.codes[r].data(), 5);
         ASSERT_EQ(LookupProcedure(c.s, 0), ScanDatedRows(t, c.s.procedureWork[0].code, date))
@@ -186,6 +201,36 @@ TEST(DatedLookup, IndexedSearchAgreesWithAScanOnSyntheticSets) {
       }
     }
     EXPECT_GT(compared, 1000);
+  }
+}
+
+// Every row code and codes beside it (other last characters, other
+// categories, malformed and short codes): the search narrowed by category
+// finds what the scan finds.
+TEST(DatedLookup, FirstRowByCategoryAgreesWithAScanOnSyntheticSets) {
+  for (uint64_t seed : {1u, 4u, 5u}) {
+    SCOPED_TRACE(seed);
+    const std::shared_ptr<const TableSet> tables = LoadedSynth(seed);
+    ASSERT_NE(tables, nullptr);
+    const DatedProcedureTable& t = tables->datedProcedure;
+    ASSERT_EQ(t.categoryFirst.size(), static_cast<std::size_t>(kCategorySlots + 1));
+    int found = 0;
+    int absent = 0;
+    for (const RowCode& row : t.codes) {
+      for (int at : {-1, 4, 2, 0}) {
+        for (char c : {'\0', ' ', '5', 'Z'}) {
+          char code[6] = {};
+          std::memcpy(code, row.data(), 5);
+          if (at >= 0) code[at] = c;
+          const int expected = ScanFirstRow(t, code);
+          ASSERT_EQ(t.FirstRowOf(code), expected) << std::string(code, 5);
+          ++(expected >= 0 ? found : absent);
+          if (at < 0) break;
+        }
+      }
+    }
+    EXPECT_GT(found, 1000);
+    EXPECT_GT(absent, 1000);
   }
 }
 
