@@ -136,18 +136,36 @@ std::size_t PartitionPointNear(std::size_t n, std::size_t hint, Before before) {
 CcRowFinder::CcRowFinder(const CcExclusionTable& table) : table_(table) {
   const std::vector<int16_t>& first = table.keyFirst;
   const std::vector<int16_t>& last = table.keyLast;
-  bool ordered = first.size() == last.size() && !first.empty();
-  for (std::size_t r = 0; ordered && r + 1 < first.size(); ++r) {
-    ordered = first[r] < first[r + 1] && last[r] < first[r + 1];
-  }
-  if (!ordered) return;
-  // Rows in order hold disjoint ranges, so every key has at most one row:
-  // the bisection finds it, and so does an array over the keys.
-  low_ = first.front();
-  const int high = std::max(first.back(), last.back());  // no range ends past the last one's start
-  rowOfKey_.assign(static_cast<std::size_t>(high - low_ + 1), -1);
-  for (std::size_t r = 0; r < first.size(); ++r) {
-    for (int key = first[r]; key <= last[r]; ++key) rowOfKey_[static_cast<std::size_t>(key - low_)] = static_cast<int16_t>(r);
+  if (first.size() != last.size() || first.empty()) return;
+  // A key is found only inside some row's range, so the array spans those.
+  const int low = *std::min_element(first.begin(), first.end());
+  const int high = *std::max_element(last.begin(), last.end());
+  if (high < low) return;
+  low_ = low;
+  rowOfKey_.assign(static_cast<std::size_t>(high - low + 1), -1);
+  // The bisection's answers for all keys at once, whatever the rows' order.
+  // The keys that reach a bracket of the bisection are an interval: of
+  // those, the ones below the middle row's first key go left, the ones in
+  // its range stop there, and the rest (an interval again) go right. So one
+  // walk over the brackets, each with its interval of keys, answers every key.
+  struct Bracket {
+    int lo, hi, keyLo, keyHi;
+  };
+  std::vector<Bracket> todo{{-1, static_cast<int>(first.size()), low, high}};
+  while (!todo.empty()) {
+    Bracket b = todo.back();
+    todo.pop_back();
+    while (b.hi - b.lo >= 2 && b.keyLo <= b.keyHi) {
+      const int mid = b.lo + (b.hi - b.lo) / 2;
+      const int f = first[static_cast<std::size_t>(mid)];
+      const int l = last[static_cast<std::size_t>(mid)];
+      if (b.keyLo < f) todo.push_back({b.lo, mid, b.keyLo, std::min(b.keyHi, f - 1)});
+      for (int key = std::max(b.keyLo, f); key <= std::min(b.keyHi, l); ++key) {
+        rowOfKey_[static_cast<std::size_t>(key - low)] = static_cast<int16_t>(mid);
+      }
+      b.keyLo = std::max({b.keyLo, f, l + 1});
+      b.lo = mid;
+    }
   }
 }
 

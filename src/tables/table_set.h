@@ -162,10 +162,9 @@ struct CcExclusionTable {
 // The row for a key by the bisection over the rows, or -1.
 int FindCcRow(const CcExclusionTable& table, int key);
 
-// FindCcRow for many keys of one table. When the table's rows are in the
-// order the bisection assumes (keyFirst rising, each range ending before the
-// next begins), each key's row is read from an array over the keys made at
-// construction; otherwise each key is bisected. Either way Find(key) ==
+// FindCcRow for many keys of one table: each key's row is read from an
+// array over the keys of the rows' ranges, made at construction by one walk
+// over the bisection's brackets, in order or not. Find(key) ==
 // FindCcRow(table, key).
 class CcRowFinder {
  public:
@@ -175,7 +174,7 @@ class CcRowFinder {
  private:
   const CcExclusionTable& table_;
   int low_ = 0;                    ///< the key at rowOfKey_[0]
-  std::vector<int16_t> rowOfKey_;  ///< empty: rows out of order
+  std::vector<int16_t> rowOfKey_;  ///< empty: a table with no rows
 };
 
 // Whether x is in the exclusion list of a row.

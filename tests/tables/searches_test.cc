@@ -222,15 +222,15 @@ TEST(CcExclusionRowTest, RowsMadeAtLoadAreThoseOfTheSearch) {
 
 // The finders used at load give the bisection's answer for every key, on
 // tables in order and out of it (shuffled, overlapping, empty ranges,
-// repeated codes of two and three rows), for keys in rising order (as at
-// load), falling and at random.
+// repeated codes of two and three rows, keys anywhere in 16 bits), for keys
+// in rising order (as at load), falling and at random.
 TEST(RowFinderTest, FindersGiveTheBisectionsAnswer) {
   std::mt19937 random(20261209);
   auto below = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
   int found = 0;
   for (int round = 0; round < 300; ++round) {
     const int rows = below(40);
-    const int shape = round % 5;  // 0-1 in order, 2 shuffled, 3 overlapping, 4 empty ranges
+    const int shape = round % 6;  // 0-1 in order, 2 shuffled, 3 overlapping, 4 empty ranges, 5 anywhere
     CcExclusionTable cc;
     RefinedCcTable refined;
     int first = -40 + below(20);
@@ -250,6 +250,18 @@ TEST(RowFinderTest, FindersGiveTheBisectionsAnswer) {
     }
     std::vector<int> keys;
     for (int k = -45; k < first + 10; ++k) keys.push_back(k);
+    if (shape == 5) {
+      keys = {-32768, -32767, 32766, 32767};
+      for (std::size_t r = 0; r < cc.keyFirst.size(); ++r) {
+        const auto end = static_cast<int16_t>(random());
+        cc.keyFirst[r] = static_cast<int16_t>(r % 4 == 0 ? std::min<int16_t>(end, -32760) : random());
+        cc.keyLast[r] = r % 3 == 0 ? end : static_cast<int16_t>(std::min(32767, cc.keyFirst[r] + below(5)));
+        for (int k : {cc.keyFirst[r] - 1, static_cast<int>(cc.keyFirst[r]), static_cast<int>(cc.keyLast[r]),
+                      cc.keyLast[r] + 1}) {
+          keys.push_back(k);
+        }
+      }
+    }
     std::vector<int> falling(keys.rbegin(), keys.rend());
     std::vector<int> shuffled = keys;
     std::shuffle(shuffled.begin(), shuffled.end(), random);
