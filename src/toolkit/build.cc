@@ -419,23 +419,19 @@ Status ParseList(const FieldReader& r, std::size_t i, std::vector<uint8_t>* byte
     const std::size_t comma = rest.find(',');
     const std::string_view item = rest.substr(0, comma);
     const std::size_t plus = item.find('+');
-    SourceLine parts;
-    parts.number = r.Line();
-    parts.tokens.push_back(Token{std::string(item.substr(0, plus)), t.quoted});
-    if (plus != std::string_view::npos) {
-      parts.tokens.push_back(Token{std::string(item.substr(plus + 1)), t.quoted});
-    }
-    const std::string none;
-    const FieldReader p(none, parts);
+    const bool range = plus != std::string_view::npos;
+    // A number as FieldReader::Number reads one: bare, decimal, in range.
+    const auto number = [&](std::string_view text, long long max, long long* v) {
+      return !t.quoted && ParseInteger(text, v) && *v >= 0 && *v <= max;
+    };
     long long value = 0;
     long long length = 0;
-    if (!p.Number(0, "", 0, kExclusionValueMax, &value).ok() ||
-        (parts.tokens.size() == 2 && !p.Number(1, "", 0, 255, &length).ok())) {
+    if (!number(item.substr(0, plus), kExclusionValueMax, &value) ||
+        (range && !number(item.substr(plus + 1), 255, &length))) {
       return r.Fail(fmt::format("list item \"{}\" is not V (0..32767) or V+L (L 0..255)", item));
     }
     uint8_t coded[3];
-    const int n = EncodeExclusionItem(
-        ExclusionItem{static_cast<int>(value), static_cast<int>(length), parts.tokens.size() == 2}, coded);
+    const int n = EncodeExclusionItem(ExclusionItem{static_cast<int>(value), static_cast<int>(length), range}, coded);
     bytes->insert(bytes->end(), coded, coded + n);
     if (++*items > 255) return r.Fail("a list holds at most 255 items");
     if (comma == std::string_view::npos) break;
@@ -615,13 +611,16 @@ Status TextRecord(const FieldReader& r, const SourceLine& line, TableKind kind, 
 }
 
 std::string JoinLines(const TextFile& text) {
-  std::vector<std::string> all = text.lines;
-  all.insert(all.end(), text.surplus.begin(), text.surplus.end());
+  const std::string_view end = text.crlf ? "\r\n" : "\n";
+  const std::size_t count = text.lines.size() + text.surplus.size();
+  std::size_t bytes = count * end.size();
+  for (const std::string& line : text.lines) bytes += line.size();
+  for (const std::string& line : text.surplus) bytes += line.size();
   std::string out;
-  const char* end = text.crlf ? "\r\n" : "\n";
-  for (std::size_t i = 0; i < all.size(); ++i) {
-    out += all[i];
-    if (!text.unterminated || i + 1 < all.size()) out += end;
+  out.reserve(bytes);
+  for (std::size_t i = 0; i < count; ++i) {
+    out += i < text.lines.size() ? text.lines[i] : text.surplus[i - text.lines.size()];
+    if (!text.unterminated || i + 1 < count) out += end;
   }
   return out;
 }

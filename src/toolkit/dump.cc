@@ -5,8 +5,10 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <iterator>
+#include <type_traits>
 
 #include "tables/bytes.h"
 #include "toolkit/source_format.h"
@@ -19,6 +21,34 @@ namespace {
 
 const unsigned char* Bytes(std::string_view bytes, std::size_t offset) {
   return reinterpret_cast<const unsigned char*>(bytes.data()) + offset;
+}
+
+// The words of a record line, appended with a blank between them; numbers
+// in decimal. Records are written by the thousand, so without a format
+// string to parse each time.
+void AppendWord(std::string* out, const char* word) { out->append(word); }
+void AppendWord(std::string* out, const std::string& word) { out->append(word); }
+void AppendWord(std::string* out, long long value) {
+  char digits[24];
+  const std::to_chars_result end = std::to_chars(digits, digits + sizeof digits, value);
+  out->append(digits, end.ptr);
+}
+template <class First, class... Rest>
+void AppendWords(std::string* out, const First& first, const Rest&... rest) {
+  if constexpr (std::is_integral_v<First>) {
+    AppendWord(out, static_cast<long long>(first));
+  } else {
+    AppendWord(out, first);
+  }
+  if constexpr (sizeof...(rest) > 0) {
+    out->push_back(' ');
+    AppendWords(out, rest...);
+  }
+}
+template <class... Words>
+void AppendLine(std::string* out, const Words&... words) {
+  AppendWords(out, words...);
+  out->push_back('\n');
 }
 
 std::string Describe(const TableInfo& t) {
@@ -88,13 +118,11 @@ void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
     const unsigned char* rec = Bytes(bytes, classSection.RecordOffset(k));
     if (std::all_of(rec, rec + classBytes, [](unsigned char b) { return b == 0; })) continue;
     if (diagnosis) {
-      fmt::format_to(std::back_inserter(*out), "class {} {} {} {} {}\n", k + 1, LoadField(rec, DiagnosisClassRecord::kMdc),
-                          LoadField(rec, DiagnosisClassRecord::kDrgKey),
-                          LoadField(rec, DiagnosisClassRecord::kCcFlag),
-                          DenseHexText(rec + DiagnosisClassRecord::kDxMask.offset,
-                                       DiagnosisClassRecord::kDxMask.width));
+      AppendLine(out, "class", k + 1, LoadField(rec, DiagnosisClassRecord::kMdc),
+                 LoadField(rec, DiagnosisClassRecord::kDrgKey), LoadField(rec, DiagnosisClassRecord::kCcFlag),
+                 DenseHexText(rec + DiagnosisClassRecord::kDxMask.offset, DiagnosisClassRecord::kDxMask.width));
     } else {
-      fmt::format_to(std::back_inserter(*out), "class {} {}\n", k + 1, SparseBytesText(rec, classBytes, 0));
+      AppendLine(out, "class", k + 1, SparseBytesText(rec, classBytes, 0));
     }
   }
   // Categories in ascending order; build places each where the previous one
@@ -121,10 +149,9 @@ void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
     for (int i = first; i < last; ++i) {
       covered[static_cast<std::size_t>(i)] = true;
       const unsigned char* e = Bytes(bytes, entrySection.RecordOffset(i));
-      fmt::format_to(std::back_inserter(*out), "entry {} {}", EntryCodeText(c, LoadField(e, tailField), diagnosis),
-                          LoadField(e, classField));
+      AppendWords(out, "entry", EntryCodeText(c, LoadField(e, tailField), diagnosis), LoadField(e, classField));
       if (diagnosis && LoadField(e, DiagnosisEntryRecord::kCcRow) != 0) {
-        fmt::format_to(std::back_inserter(*out), " {}", LoadField(e, DiagnosisEntryRecord::kCcRow));
+        AppendWords(out, "", LoadField(e, DiagnosisEntryRecord::kCcRow));
       }
       out->push_back('\n');
     }
@@ -136,7 +163,7 @@ void DumpIndexed(const TableInfo& t, std::string_view bytes, std::string* out) {
         std::all_of(e, e + entryBytes, [](unsigned char b) { return b == 0; })) {
       continue;
     }
-    fmt::format_to(std::back_inserter(*out), "spare {} {}\n", i, DenseHexText(e, entryBytes));
+    AppendLine(out, "spare", i, DenseHexText(e, entryBytes));
   }
 }
 
@@ -158,9 +185,8 @@ void DumpDated(const TableInfo& t, std::string_view bytes, std::string* out) {
   int used = codes.records;
   while (used > 0 && zeroRow(used - 1)) --used;
   for (int i = 0; i < used; ++i) {
-    fmt::format_to(std::back_inserter(*out), "row {} {} {} {}\n", CodeToken(bytes.data() + codes.RecordOffset(i)),
-                        date(from, i), date(to, i),
-                        SparseBytesText(Bytes(bytes, classes.RecordOffset(i)), classes.recordBytes, 0));
+    AppendLine(out, "row", CodeToken(bytes.data() + codes.RecordOffset(i)), date(from, i), date(to, i),
+               SparseBytesText(Bytes(bytes, classes.RecordOffset(i)), classes.recordBytes, 0));
   }
 }
 
@@ -190,11 +216,11 @@ void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
     for (int k = first; k <= last; ++k) {
       covered[static_cast<std::size_t>(k)] = true;
       const unsigned char* r = Bytes(bytes, ruleSection.RecordOffset(k - 1));
-      fmt::format_to(std::back_inserter(*out), "rule {} {} {} {}\n", m,
-                          DrgText(LoadField(r, DrgRuleRecord::kDrgNumber), LoadField(r, DrgRuleRecord::kDrgDigit)),
-                          LoadField(r, DrgRuleRecord::kDrgKey),
-                          SparseBytesText(r + DrgRuleRecord::kRequire.offset, DrgRuleRecord::kRequire.width,
-                                          DrgRuleRecord::kRequire.offset));
+      AppendLine(out, "rule", m,
+                 DrgText(LoadField(r, DrgRuleRecord::kDrgNumber), LoadField(r, DrgRuleRecord::kDrgDigit)),
+                 LoadField(r, DrgRuleRecord::kDrgKey),
+                 SparseBytesText(r + DrgRuleRecord::kRequire.offset, DrgRuleRecord::kRequire.width,
+                                 DrgRuleRecord::kRequire.offset));
     }
   }
   // Rules of no MDC are never tried; what they hold is kept as is.
@@ -204,7 +230,7 @@ void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
         std::all_of(r, r + kRuleBytes, [](unsigned char b) { return b == 0; })) {
       continue;
     }
-    fmt::format_to(std::back_inserter(*out), "spare {} {}\n", k, DenseHexText(r, kRuleBytes));
+    AppendLine(out, "spare", k, DenseHexText(r, kRuleBytes));
   }
 }
 
@@ -218,7 +244,11 @@ std::string ListText(const unsigned char* area, int areaSize, int offset, int it
     if (p < 0 || p + 2 > areaSize || p + ExclusionItemBytes(area[p]) > areaSize) break;
     const ExclusionItem item = DecodeExclusionItem(area + p);
     if (!text.empty()) text.push_back(',');
-    text += item.range ? fmt::format("{}+{}", item.value, item.length) : fmt::format("{}", item.value);
+    AppendWord(&text, item.value);
+    if (item.range) {
+      text.push_back('+');
+      AppendWord(&text, item.length);
+    }
     p += ExclusionItemBytes(area[p]);
   }
   *byteLength = p - offset;
@@ -260,11 +290,14 @@ void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
     int length = 0;
     const std::string list = ListText(area, areaSize, row.offset, row.items, &length);
     if (ranged) {
-      fmt::format_to(std::back_inserter(*out), "row {} {} {}", row.key, row.span, list);
+      AppendWords(out, "row", row.key, row.span, list);
     } else {
-      fmt::format_to(std::back_inserter(*out), "row {} {}", row.key, list);
+      AppendWords(out, "row", row.key, list);
     }
-    if (row.offset != cursor) fmt::format_to(std::back_inserter(*out), " @{}", row.offset);
+    if (row.offset != cursor) {
+      out->append(" @");
+      AppendWord(out, row.offset);
+    }
     out->push_back('\n');
     if (row.offset >= 0 && row.offset <= areaSize) cursor = std::max(cursor, row.offset + length);
     for (int k = 0; k < length; ++k) covered[static_cast<std::size_t>(row.offset + k)] = true;

@@ -19,6 +19,8 @@ int HexValue(char c) {
   return -1;
 }
 
+}  // namespace
+
 bool ParseInteger(std::string_view text, long long* out) {
   if (text.empty()) return false;
   const char* first = text.data();
@@ -27,8 +29,6 @@ bool ParseInteger(std::string_view text, long long* out) {
   const auto [end, ec] = std::from_chars(first, last, *out);
   return ec == std::errc() && end == last;
 }
-
-}  // namespace
 
 bool ParseHexByte(std::string_view text, uint8_t* out) {
   if (text.empty() || text.size() > 2) return false;

@@ -135,6 +135,8 @@ class FieldReader {
 
 // A hex byte of one or two digits.
 bool ParseHexByte(std::string_view text, uint8_t* out);
+// A decimal integer, with an optional '+', and nothing else.
+bool ParseInteger(std::string_view text, long long* out);
 
 // Inverse field forms for dump.
 std::string DenseHexText(const uint8_t* bytes, int n);
