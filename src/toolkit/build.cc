@@ -568,6 +568,8 @@ Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
 
 struct TextFile {
   std::vector<std::string> lines;
+  std::string padLine;               ///< follows the lines padCount times
+  std::size_t padCount = 0;
   std::vector<std::string> surplus;  ///< lines past those the loader reads
   bool crlf = false;
   bool unterminated = false;
@@ -612,14 +614,15 @@ Status TextRecord(const FieldReader& r, const SourceLine& line, TableKind kind, 
 
 std::string JoinLines(const TextFile& text) {
   const std::string_view end = text.crlf ? "\r\n" : "\n";
-  const std::size_t count = text.lines.size() + text.surplus.size();
-  std::size_t bytes = count * end.size();
+  const std::size_t lines = text.lines.size() + text.padCount;
+  const std::size_t count = lines + text.surplus.size();
+  std::size_t bytes = count * end.size() + text.padCount * text.padLine.size();
   for (const std::string& line : text.lines) bytes += line.size();
   for (const std::string& line : text.surplus) bytes += line.size();
   std::string out;
   out.reserve(bytes);
   for (std::size_t i = 0; i < count; ++i) {
-    out += i < text.lines.size() ? text.lines[i] : text.surplus[i - text.lines.size()];
+    out += i < text.lines.size() ? text.lines[i] : i < lines ? text.padLine : text.surplus[i - lines];
     if (!text.unterminated || i + 1 < count) out += end;
   }
   return out;
@@ -721,15 +724,13 @@ Status BuildText(const TableInfo& t, const std::string& file, const Lines& lines
   // Padding up to the lines the loader reads, counted as it counts them (a
   // raw line longer than its limit counts once for every piece).
   if (t.kind == TableKind::kRefinedCc) {
-    for (int n = LoaderLines(text.lines, text.crlf, t.kind); n < limit; ++n) {
-      text.lines.emplace_back(kPaddingRefinedCcLine);
-    }
+    text.padLine = kPaddingRefinedCcLine;
+    for (int n = LoaderLines(text.lines, text.crlf, t.kind); n < limit; ++n) ++text.padCount;
   } else if (t.kind == TableKind::kRefinedDrg) {
     if (text.lines.empty()) text.lines.emplace_back(kDefaultRefinedDrgLine);
-    const int each = LoaderLines({text.lines.back()}, text.crlf, t.kind);
-    for (int n = LoaderLines(text.lines, text.crlf, t.kind); n < limit; n += each) {
-      text.lines.push_back(text.lines.back());
-    }
+    text.padLine = text.lines.back();
+    const int each = LoaderLines({text.padLine}, text.crlf, t.kind);
+    for (int n = LoaderLines(text.lines, text.crlf, t.kind); n < limit; n += each) ++text.padCount;
   } else if (t.kind == TableKind::kLevelMatrix && levelLines >= 0) {
     for (int row = levelLines; row < kLevelRows; ++row) {
       if (levelLine[static_cast<std::size_t>(row)] != 0) {
@@ -739,7 +740,7 @@ Status BuildText(const TableInfo& t, const std::string& file, const Lines& lines
     }
     text.lines.resize(static_cast<std::size_t>(levelLines));
   }
-  if (text.unterminated && text.lines.empty()) {
+  if (text.unterminated && text.lines.empty() && text.padCount == 0) {
     return LineError(file, text.unterminatedLine, "lastline unterminated in a file without lines");
   }
   *out = JoinLines(text);
