@@ -154,12 +154,27 @@ class Worker {
       AppendCsvHeader(out, options_.why, options_.flags);
     }
 
+    // The first NUL of the block at or after nulFrom (blockEnd when none):
+    // one search serves every line up to the NUL it finds.
+    const char* const blockEnd = in.text.data() + std::min(in.size, in.text.size());
+    const char* nulFrom = blockEnd;
+    const char* nextNul = blockEnd;
+    auto nulIn = [&](const char* text, std::size_t length) -> const void* {
+      if (text + length > blockEnd) return std::memchr(text, '\0', length);
+      if (text < nulFrom || nextNul < text) {
+        nulFrom = text;
+        const void* found = std::memchr(text, '\0', static_cast<std::size_t>(blockEnd - text));
+        nextNul = found != nullptr ? static_cast<const char*>(found) : blockEnd;
+      }
+      return nextNul < text + length ? nextNul : nullptr;
+    };
+
     int64_t line = in.firstLine - 1;
     for (std::size_t i = 0; i < in.pieces.size(); ++i) {
       const LinePiece& piece = in.pieces[i];
       const char* text = in.text.data() + piece.offset;
       const std::size_t length = piece.length;
-      const void* nul = std::memchr(text, '\0', length);
+      const void* nul = nulIn(text, length);
       if (piece.continuation) {
         line = in.firstLine;  // only a block's first piece continues a line
         if (nul != nullptr) work.continuationNul = true;
