@@ -127,6 +127,15 @@ void AppendEnding(fmt::memory_buffer& out, OutputEnding ending) {
   }
 }
 
+// Appends N bytes, a size known at the call, copied in place rather than by
+// a library call (the block's buffer has room for its results already).
+template <std::size_t N>
+void AppendBytes(fmt::memory_buffer& out, const char* from) {
+  const std::size_t at = out.size();
+  out.resize(at + N);
+  std::memcpy(out.data() + at, from, N);
+}
+
 bool IsSpecial8MM000(int32_t code) { return code >= 800000 && code < 900000 && code % 1000 == 0; }
 
 // Groups the lines of blocks: one Grouper, one line buffer and one request,
@@ -239,7 +248,7 @@ class Worker {
       if (IsSpecial8MM000(request_.groupCode)) ++c.groupCode8MM000;
 
       if (lines) {
-        out.append(fields, fields + kResultsEnd);
+        AppendBytes<kResultsEnd>(out, fields);
         if (length > static_cast<std::size_t>(kResultsEnd)) {
           out.append(text + kResultsEnd, text + length);
         }
