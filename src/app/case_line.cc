@@ -9,7 +9,12 @@
 namespace tallow::app {
 
 void CaseLine::Assign(const char* text, std::size_t length, bool pad) {
-  const std::size_t n = length < kResultsEnd ? length : kResultsEnd;
+  if (length >= kResultsEnd) {  // the usual line: copies of sizes known here
+    std::memcpy(text_.data(), text, kResultsEnd);
+    std::memset(text_.data() + kResultsEnd, 0, text_.size() - kResultsEnd);
+    return;
+  }
+  const std::size_t n = length;
   std::memcpy(text_.data(), text, n);
   std::size_t filled = n;
   if (pad && filled < kGroupedLineMinimum) {
