@@ -127,6 +127,15 @@ void AppendEnding(fmt::memory_buffer& out, OutputEnding ending) {
   }
 }
 
+// Appends N bytes, a size known at the call, copied in place rather than by
+// a library call (the block's buffer has room for its results already).
+template <std::size_t N>
+void AppendBytes(fmt::memory_buffer& out, const char* from) {
+  const std::size_t at = out.size();
+  out.resize(at + N);
+  std::memcpy(out.data() + at, from, N);
+}
+
 bool IsSpecial8MM000(int32_t code) { return code >= 800000 && code < 900000 && code % 1000 == 0; }
 
 // Groups the lines of blocks: one Grouper, one line buffer and one request,
@@ -154,12 +163,27 @@ class Worker {
       AppendCsvHeader(out, options_.why, options_.flags);
     }
 
+    // The first NUL of the block at or after nulFrom (blockEnd when none):
+    // one search serves every line up to the NUL it finds.
+    const char* const blockEnd = in.text.data() + std::min(in.size, in.text.size());
+    const char* nulFrom = blockEnd;
+    const char* nextNul = blockEnd;
+    auto nulIn = [&](const char* text, std::size_t length) -> const void* {
+      if (text + length > blockEnd) return std::memchr(text, '\0', length);
+      if (text < nulFrom || nextNul < text) {
+        nulFrom = text;
+        const void* found = std::memchr(text, '\0', static_cast<std::size_t>(blockEnd - text));
+        nextNul = found != nullptr ? static_cast<const char*>(found) : blockEnd;
+      }
+      return nextNul < text + length ? nextNul : nullptr;
+    };
+
     int64_t line = in.firstLine - 1;
     for (std::size_t i = 0; i < in.pieces.size(); ++i) {
       const LinePiece& piece = in.pieces[i];
       const char* text = in.text.data() + piece.offset;
       const std::size_t length = piece.length;
-      const void* nul = std::memchr(text, '\0', length);
+      const void* nul = nulIn(text, length);
       if (piece.continuation) {
         line = in.firstLine;  // only a block's first piece continues a line
         if (nul != nullptr) work.continuationNul = true;
@@ -224,7 +248,7 @@ class Worker {
       if (IsSpecial8MM000(request_.groupCode)) ++c.groupCode8MM000;
 
       if (lines) {
-        out.append(fields, fields + kResultsEnd);
+        AppendBytes<kResultsEnd>(out, fields);
         if (length > static_cast<std::size_t>(kResultsEnd)) {
           out.append(text + kResultsEnd, text + length);
         }

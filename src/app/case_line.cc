@@ -9,7 +9,12 @@
 namespace tallow::app {
 
 void CaseLine::Assign(const char* text, std::size_t length, bool pad) {
-  const std::size_t n = length < kResultsEnd ? length : kResultsEnd;
+  if (length >= kResultsEnd) {  // the usual line: copies of sizes known here
+    std::memcpy(text_.data(), text, kResultsEnd);
+    std::memset(text_.data() + kResultsEnd, 0, text_.size() - kResultsEnd);
+    return;
+  }
+  const std::size_t n = length;
   std::memcpy(text_.data(), text, n);
   std::size_t filled = n;
   if (pad && filled < kGroupedLineMinimum) {
@@ -76,24 +81,29 @@ bool AllDigits(const char* text, int n) {
 
 int TwoDigits(const char* text) { return (text[0] - '0') * 10 + (text[1] - '0'); }
 
+// Four characters as one number that orders like the texts.
+uint32_t FourCharacters(const char* text) {
+  uint32_t v = 0;
+  std::memcpy(&v, text, sizeof v);
+  if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap32(v);
+  return v;
+}
+
 }  // namespace
 
 int AgeInYears(const char* birthDate, const char* caseDate, char sexDigit) {
   const int birthYear = BirthYear(birthDate, caseDate, sexDigit);
-  int birthMonth, birthDay, caseYear, caseMonth, caseDay;
   if (AllDigits(birthDate + 2, 4) && AllDigits(caseDate, 8)) {
-    birthMonth = TwoDigits(birthDate + 2);
-    birthDay = TwoDigits(birthDate + 4);
-    caseYear = TwoDigits(caseDate) * 100 + TwoDigits(caseDate + 2);
-    caseMonth = TwoDigits(caseDate + 4);
-    caseDay = TwoDigits(caseDate + 6);
-  } else {
-    birthMonth = ParseDigits(birthDate + 2, 2);
-    birthDay = ParseDigits(birthDate + 4, 2);
-    caseYear = ParseDigits(caseDate, 4);
-    caseMonth = ParseDigits(caseDate + 4, 2);
-    caseDay = ParseDigits(caseDate + 6, 2);
+    // Months and days of two digits each order as their four characters.
+    int age = TwoDigits(caseDate) * 100 + TwoDigits(caseDate + 2) - birthYear;
+    if (FourCharacters(caseDate + 4) < FourCharacters(birthDate + 2)) --age;
+    return age;
   }
+  const int birthMonth = ParseDigits(birthDate + 2, 2);
+  const int birthDay = ParseDigits(birthDate + 4, 2);
+  const int caseYear = ParseDigits(caseDate, 4);
+  const int caseMonth = ParseDigits(caseDate + 4, 2);
+  const int caseDay = ParseDigits(caseDate + 6, 2);
   int age = caseYear - birthYear;
   if (caseMonth < birthMonth || (caseMonth == birthMonth && caseDay < birthDay)) --age;
   return age;

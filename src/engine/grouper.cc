@@ -67,7 +67,12 @@ Grouper::Grouper(std::shared_ptr<const TableSet> tables) : tables_(std::move(tab
   state_.caseIdentifier = kBlankField;
   state_.caseDate = kBlankField;
   state_.surgeryModifiers = kBlankField;
-  if (tables_ != nullptr) state_.active = tallow::SelectEdition(*tables_, state_.caseDate);
+  if (tables_ != nullptr) {
+    for (int e = 0; e < kEditionCount; ++e) {
+      editionViews_[static_cast<std::size_t>(e)] = EditionViewOf(*tables_, static_cast<Edition>(e));
+    }
+    state_.active = tallow::SelectEdition(*tables_, state_.caseDate);
+  }
 }
 
 void Grouper::SetCaseFields(const char* caseIdentifier, const char* caseDate,
@@ -79,7 +84,8 @@ void Grouper::SetCaseFields(const char* caseIdentifier, const char* caseDate,
 
 void Grouper::SelectEdition(const char* caseDate) {
   if (tables_ == nullptr) return;
-  state_.active = tallow::SelectEdition(*tables_, caseDate != nullptr ? caseDate : kBlankField);
+  const Edition edition = EditionOf(caseDate != nullptr ? caseDate : kBlankField);
+  state_.active = editionViews_[static_cast<std::size_t>(edition)];
 }
 
 void Grouper::RealPasses(GroupRequest& request, int flags) {

@@ -6,6 +6,7 @@
 // time.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -61,6 +62,8 @@ class Grouper final : private FirstPassAside {
   std::shared_ptr<const TableSet> tables_;
   std::shared_ptr<const CodeConversions> conversions_;  ///< null without tables
   GroupState state_;
+  // EditionViewOf of each edition, made once: SelectEdition takes one.
+  std::array<EditionView, kEditionCount> editionViews_{};
   bool firstPassAlways_ = false;
   // The first pass run on the side for the case being grouped.
   GroupState aside_;

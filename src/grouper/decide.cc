@@ -129,7 +129,7 @@ RuleReason ConditionFailure(GroupState& s, const uint8_t* r) {
   }
 
   if (r[2] & kEveryDxCovered) {
-    std::copy_n(&r[kRuleDxAll], 5, s.savedAllDxRequirement.begin());
+    std::memcpy(s.savedAllDxRequirement.data(), &r[kRuleDxAll], 5);
     s.allDxRequirementSaved = true;
     for (int i = 0, end = DiagnosisSpanOf(s); i < end; ++i) {
       if (s.diagnosisEntry[i] >= 0 && !DiagnosisCovered(s.diagnosisWork[i], &r[kRuleDxAll])) {
@@ -299,7 +299,7 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
   // Operating-room procedures.
   if (rule[1] & kOrProcedure) {
     std::array<uint8_t, kProcMaskBytes> remaining{};
-    std::copy_n(&rule[kRuleProc], kProcMaskBytes, remaining.begin());
+    std::memcpy(remaining.data(), &rule[kRuleProc], kProcMaskBytes);
     int demanded = 0;
     for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
       const ProcedureWorkEntry& p = s.procedureWork[i];
@@ -415,7 +415,7 @@ bool AddDiagnoses(GroupState& s) {
       TALLOW_TRACE(s, PrincipalTaken(e, c.mdc, c.drgKey));
       if (s.mdc == 0) return false;
       s.principalDrgKey = c.drgKey;
-      std::copy(c.dxMask.begin(), c.dxMask.end(), mask.begin() + 3);
+      std::memcpy(&mask[3], c.dxMask.data(), c.dxMask.size());
     } else {
       OrBytes(&mask[8], c.dxMask.data(), 5);
       if (c.ccFlag == 1) {
@@ -451,8 +451,10 @@ void AddProcedures(GroupState& s) {
     }
     if (p.bytes[0] & 0x02) s.bit1ProcedurePresent = true;
     s.classedProcedures |= uint32_t{1} << i;
-    std::copy_n(p.bytes.begin() + kProcMaskOffset, kProcMaskBytes, w.procMask.begin());
-    std::copy_n(p.bytes.begin() + kNonOrMaskOffset, 2, w.nonOrMask.begin());
+    // Copies of a size known here, made in place rather than by a call.
+    static_assert(sizeof w.procMask == kProcMaskBytes && sizeof w.nonOrMask == 2);
+    std::memcpy(w.procMask.data(), &p.bytes[kProcMaskOffset], kProcMaskBytes);
+    std::memcpy(w.nonOrMask.data(), &p.bytes[kNonOrMaskOffset], 2);
     OrBytes(&mask[18], &p.bytes[1], 25);
     pairA |= w.procMask[18];
     pairB |= w.procMask[19];

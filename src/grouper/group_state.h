@@ -54,6 +54,16 @@ struct CcMemo {
   }
 };
 
+// The code references of the request as code preparation last read them,
+// and how many of the diagnosis and procedure references from the front lie
+// one after another, five characters apart (as in the case line). Made again
+// whenever a reference differs; only the layout is kept, never a character.
+struct CodeLayoutMemo {
+  std::array<const char*, kMaxDiagnoses + kMaxProcedures> codes{};
+  int8_t diagnosisRun = 0;
+  int8_t procedureRun = 0;
+};
+
 // How the first pass of a case ran. It leaves three things for the real
 // passes: firstPassDrg (compared by the level count of cases dated
 // 1998-07-01 to 2001), savedAllDxRequirement (read for DRG 390 when the real
@@ -114,6 +124,11 @@ struct GroupState {
   // every position.
   int diagnosisSpan = kMaxDiagnoses;
   int procedureSpan = kMaxProcedures;
+  // Positions from which every work code is five blanks: code preparation,
+  // the only step that writes work codes, blanks only the positions below
+  // them. A hand that writes a work code at or past one raises it.
+  int diagnosisWorkBlankFrom = 0;
+  int procedureWorkBlankFrom = 0;
   int age = 0;
   int16_t sex = 1;  ///< 2 for sex digits 0, 2, 4, 6, 8; else 1
   int dischargeStatus = 0;
@@ -168,6 +183,9 @@ struct GroupState {
   bool levelsCounted = false;   ///< a real pass filled diagnosisLevels
   bool countLevels = true;      ///< clear: finalisation stops before the level count
   FirstPassAside* firstPassAside = nullptr;  ///< set while firstPass is kLeftOut
+
+  // --- the layout of the request's code references (PrepareCaseCodes) ---
+  CodeLayoutMemo codeLayout;
 
   // --- per-case memo of the const CC searches ---
   mutable CcMemo ccMemo;

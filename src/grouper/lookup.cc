@@ -76,8 +76,8 @@ int LookupProcedureCode(const GroupState& s, const char* code) {
 
   // After a pass that ended in MDC 14 with DRG 468 these codes count as
   // absent, so that the next pass groups without them.
-  if (!DateBefore(s.caseDate, "19980401") && DateBefore(s.caseDate, kDatedTablesFrom) &&
-      s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg &&
+  if (s.mdc == kRepeatPassMdc && s.finalDrg == kUnrelatedOrDrg &&
+      !DateBefore(s.caseDate, "19980401") && DateBefore(s.caseDate, kDatedTablesFrom) &&
       (SameCode(code, "M0101") || SameCode(code, "M0103") || SameCode(code, "Q2950"))) {
     return -2;
   }

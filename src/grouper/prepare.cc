@@ -2,8 +2,15 @@
 // conversions.
 #include "grouper/prepare.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "grouper/code_maps.h"
 #include "tables/codes.h"
@@ -39,6 +46,95 @@ int BlankTail(const char* const (&codes)[N], Work& work, int count) {
     --span;
     SetBlankWorkCode(work[static_cast<std::size_t>(span)].code);
   }
+  return span;
+}
+
+// How many references from the front lie one after another, five
+// characters apart.
+template <std::size_t N>
+int8_t RunOf(const char* const (&codes)[N]) {
+  if (codes[0] == nullptr) return 0;
+  std::size_t run = 1;
+  while (run < N && codes[run] == codes[run - 1] + kCodeLength) ++run;
+  return static_cast<int8_t>(run);
+}
+
+// The layout of the request's references, made again when one of them moved.
+const CodeLayoutMemo& LayoutOf(GroupState& s, const GroupRequest& request) {
+  static_assert(offsetof(GroupRequest, procedureCodes) ==
+                offsetof(GroupRequest, diagnosisCodes) + sizeof request.diagnosisCodes);
+  CodeLayoutMemo& memo = s.codeLayout;
+  static_assert(sizeof memo.codes == sizeof request.diagnosisCodes + sizeof request.procedureCodes);
+  if (std::memcmp(memo.codes.data(), request.diagnosisCodes, sizeof memo.codes) != 0) {
+    std::memcpy(memo.codes.data(), request.diagnosisCodes, sizeof memo.codes);
+    memo.diagnosisRun = RunOf(request.diagnosisCodes);
+    memo.procedureRun = RunOf(request.procedureCodes);
+  }
+  return memo;
+}
+
+// One past the last character of the `bytes` characters at `base` that is
+// not a blank, 0 when all are: read sixteen or eight at a time from the end
+// (x86-64 and other little-endian machines), the characters from n on being
+// blanks already read.
+std::size_t EndOfNonBlanks(const char* base, std::size_t bytes) {
+  std::size_t n = bytes;
+#if defined(__SSE2__)
+  const __m128i blanks = _mm_set1_epi8(' ');
+  auto others = [blanks](const char* at) {  // bit k: character k is not a blank
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, blanks))) & 0xFFFFu;
+  };
+  for (; n >= 16; n -= 16) {
+    if (const unsigned m = others(base + n - 16); m != 0) {
+      return n - 16 + static_cast<std::size_t>(32 - std::countl_zero(m));
+    }
+  }
+  if (n > 0 && bytes >= 16) {
+    const unsigned m = others(base) & ((1u << n) - 1);
+    return m == 0 ? 0 : static_cast<std::size_t>(32 - std::countl_zero(m));
+  }
+#endif
+  constexpr uint64_t kBlanks = 0x2020202020202020;
+  auto otherBytes = [](const char* at) {  // non-zero bytes: characters that are not blanks
+    uint64_t v = 0;
+    std::memcpy(&v, at, sizeof v);
+    return v ^ kBlanks;
+  };
+  auto end = [](std::size_t at, uint64_t other) {
+    return at + static_cast<std::size_t>(63 - std::countl_zero(other)) / 8 + 1;
+  };
+  for (; n >= 8; n -= 8) {
+    if (const uint64_t other = otherBytes(base + n - 8); other != 0) return end(n - 8, other);
+  }
+  if (n > 0 && bytes >= 8) {
+    const uint64_t other = otherBytes(base) & ((uint64_t{1} << (8 * n)) - 1);
+    return other == 0 ? 0 : end(0, other);
+  }
+  while (n > 0 && base[n - 1] == ' ') --n;
+  return n;
+}
+
+// BlankTail for `count` codes that lie one after another from `base`. The
+// work codes from `blankFrom` on are five blanks already.
+template <typename Work>
+int BlankTailOfRun(const char* base, Work& work, int count, int blankFrom) {
+  const std::size_t end = EndOfNonBlanks(base, static_cast<std::size_t>(count) * kCodeLength);
+  const int span = static_cast<int>((end + kCodeLength - 1) / kCodeLength);
+  for (int i = span, to = std::min(count, blankFrom); i < to; ++i) {
+    SetBlankWorkCode(work[static_cast<std::size_t>(i)].code);
+  }
+  return span;
+}
+
+// BlankTail, by the run where the references allow it; keeps `blankFrom`
+// (the position from which every work code is five blanks) up to date.
+template <std::size_t N, typename Work>
+int SpanOf(const char* const (&codes)[N], Work& work, int count, int run, int& blankFrom) {
+  const bool byRun = std::endian::native == std::endian::little && count > 0 && count <= run;
+  const int span = byRun ? BlankTailOfRun(codes[0], work, count, blankFrom) : BlankTail(codes, work, count);
+  // Positions from the count on keep the codes they had.
+  if (blankFrom <= count) blankFrom = span;
   return span;
 }
 
@@ -119,8 +215,13 @@ int PrepareCaseCodes(GroupState& s) {
   const GroupRequest& request = *s.request;
   // Only the positions up to the last code that is not five blanks (or
   // null) need the work below; the rest become five blanks.
-  const int procedureSpan = BlankTail(request.procedureCodes, s.procedureWork, s.procedureCount);
-  const int diagnosisSpan = BlankTail(request.diagnosisCodes, s.diagnosisWork, s.diagnosisCount);
+  const CodeLayoutMemo& layout = LayoutOf(s, request);
+  const int procedureSpan =
+      SpanOf(request.procedureCodes, s.procedureWork, s.procedureCount, layout.procedureRun,
+             s.procedureWorkBlankFrom);
+  const int diagnosisSpan =
+      SpanOf(request.diagnosisCodes, s.diagnosisWork, s.diagnosisCount, layout.diagnosisRun,
+             s.diagnosisWorkBlankFrom);
   s.procedureSpan = procedureSpan;
   s.diagnosisSpan = diagnosisSpan;
 

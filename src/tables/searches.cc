@@ -296,16 +296,13 @@ void MakeCcExclusionRows(TableSet& tables) {
   for (int e = 0; e < kEditionCount; ++e) MakeCcExclusionRows(tables, static_cast<Edition>(e));
 }
 
-Edition EditionOf(const char* caseDate) {
-  if (DateBefore(caseDate, "19990201")) return Edition::k8;
-  if (DateBefore(caseDate, "20020101")) return Edition::k9;
-  if (DateBefore(caseDate, "20030101")) return Edition::k0;
-  return Edition::k1;
+EditionView SelectEdition(const TableSet& tables, const char* caseDate) {
+  return EditionViewOf(tables, EditionOf(caseDate));
 }
 
-EditionView SelectEdition(const TableSet& tables, const char* caseDate) {
+EditionView EditionViewOf(const TableSet& tables, Edition edition) {
   EditionView view;
-  view.edition = EditionOf(caseDate);
+  view.edition = edition;
   const auto e = static_cast<std::size_t>(view.edition);
   const bool early = view.edition == Edition::k8 || view.edition == Edition::k9;
   view.diagnosis = &tables.diagnosis[e];

@@ -313,7 +313,18 @@ const CcExclusionTable& CcExclusionTableOf(const TableSet& tables, Edition editi
 
 // The edition of a case date: the first eight characters compared with
 // "19990201", "20020101" and "20030101".
-Edition EditionOf(const char* caseDate);
+inline Edition EditionOf(const char* caseDate) {
+  constexpr uint64_t k9From = PackDate("19990201");
+  constexpr uint64_t k0From = PackDate("20020101");
+  constexpr uint64_t k1From = PackDate("20030101");
+  const uint64_t date = PackDate(caseDate);
+  if (date < k9From) return Edition::k8;
+  if (date < k0From) return Edition::k9;
+  if (date < k1From) return Edition::k0;
+  return Edition::k1;
+}
 EditionView SelectEdition(const TableSet& tables, const char* caseDate);
+// The view SelectEdition gives for every date of the edition.
+EditionView EditionViewOf(const TableSet& tables, Edition edition);
 
 }  // namespace tallow

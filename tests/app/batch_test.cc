@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -335,6 +336,50 @@ TEST_F(BatchTest, NulLinesAreWrittenWholeWithTheirResults) {
   EXPECT_NE(text.find("line 20: a NUL byte"), std::string::npos);
   EXPECT_EQ(text.find("line 21: a NUL byte"), std::string::npos);
   EXPECT_NE(text.find("... and 5 more lines with NUL bytes"), std::string::npos) << text;
+}
+
+// The first NUL of every line is reported at its place, whatever NULs the
+// lines before it held, in blocks of several lines and across blocks.
+TEST_F(BatchTest, EachLineReportsItsOwnFirstNul) {
+  struct Line {
+    int firstNul;   // -1: none
+    int secondNul;  // -1: none
+  };
+  const Line kLines[] = {{-1, -1}, {5, 9}, {-1, -1}, {-1, -1}, {0, -1},  {213, 214},
+                         {214, -1}, {-1, -1}, {187, -1}, {40, 41}, {-1, -1}, {150, 220}};
+  std::string input;
+  std::string expected;
+  int64_t number = 0;
+  for (int round = 0; round < 2; ++round) {
+    for (const Line& l : kLines) {
+      std::string line = CaseLine("N") + std::string(30, '.');
+      if (l.firstNul >= 0) line[static_cast<std::size_t>(l.firstNul)] = '\0';
+      if (l.secondNul >= 0) line[static_cast<std::size_t>(l.secondNul)] = '\0';
+      input += line + "\n";
+      ++number;
+      if (l.firstNul >= 0 && expected.size() < 2000) {
+        expected += "line " + std::to_string(number) + ": a NUL byte at position " +
+                    std::to_string(l.firstNul) + ";";
+      }
+    }
+  }
+  for (std::size_t block : {std::size_t{0}, std::size_t{600}}) {
+    SCOPED_TRACE(block);
+    dir_.Write("tallow.in", input);
+    CapturedStream err;
+    BatchOptions options = Options();
+    options.err = err.get();
+    options.blockBytes = block;
+    EXPECT_EQ(RunBatch(options), kExitWithoutResults);
+    std::string found;
+    const std::string text = err.Text();
+    const std::regex note("line [0-9]+: a NUL byte at position [0-9]+;");
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), note); it != std::sregex_iterator();
+         ++it) {
+      found += it->str();
+    }
+    EXPECT_EQ(found, expected) << text;
+  }
 }
 
 TEST_F(BatchTest, ByteOrderMarkIsPassedThroughAndNotPartOfTheFirstCase) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstring>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -156,6 +160,86 @@ TEST(PrepareCaseCodes, IndexConvertsAsTheListsDo) {
     }
     EXPECT_GT(changed, 1000);
   }
+}
+
+// Codes laid out one after another (as in the case line) take the wide scan
+// for the span; codes apart, or a null among them, take the scan code by
+// code. A state reused for many cases blanks only what an earlier case
+// filled. Both give the spans and work codes a fresh state gives, over codes
+// with blanks, NULs and other characters in every place, for every count and
+// with the references moving between cases.
+TEST(PrepareCaseCodes, CodesInARowPrepareAsCodesApart) {
+  constexpr int kAll = kMaxDiagnoses + kMaxProcedures;
+  std::mt19937 random(11);
+  auto pick = [&random](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const char kChars[] = {' ', ' ', ' ', ' ', 'A', '1', '\0', '0', 'Z'};
+  std::vector<char> rows(2 * kAll * kCodeLength + 3);  // two rows, the second not aligned
+  std::vector<std::array<char, 8>> apart(kAll);       // codes three characters apart
+  GroupState inRow;
+  GroupState byCode;
+  GroupRequest inRowRequest;
+  GroupRequest byCodeRequest;
+  inRow.request = &inRowRequest;
+  byCode.request = &byCodeRequest;
+  inRow.caseDate = byCode.caseDate = "20030315";
+  int wide = 0;
+  for (int n = 0; n < 20000; ++n) {
+    const int diagnoses = pick(kMaxDiagnoses + 1);
+    const int procedures = pick(kMaxProcedures + 1);
+    char* row = rows.data() + (n % 5 == 4 ? kAll * kCodeLength + 3 : 0);
+    for (int k = 0; k < kAll; ++k) {
+      char* code = row + k * kCodeLength;
+      const int kind = pick(4);  // blank, one character, any characters, a code
+      std::memcpy(code, "     ", kCodeLength);
+      if (kind == 1) code[pick(kCodeLength)] = kChars[pick(std::size(kChars))];
+      if (kind == 2) for (int c = 0; c < kCodeLength; ++c) code[c] = kChars[pick(std::size(kChars))];
+      if (kind == 3) std::memcpy(code, "C8531", kCodeLength);
+      std::memcpy(apart[static_cast<std::size_t>(k)].data(), code, kCodeLength);
+    }
+    const bool withNull = n % 7 == 6;
+    for (int i = 0; i < kMaxDiagnoses; ++i) {
+      inRowRequest.diagnosisCodes[i] = row + i * kCodeLength;
+      byCodeRequest.diagnosisCodes[i] = apart[static_cast<std::size_t>(i)].data();
+    }
+    for (int j = 0; j < kMaxProcedures; ++j) {
+      const int k = kMaxDiagnoses + j;
+      inRowRequest.procedureCodes[j] = row + k * kCodeLength;
+      byCodeRequest.procedureCodes[j] = apart[static_cast<std::size_t>(k)].data();
+    }
+    if (withNull) {
+      const int i = pick(kMaxDiagnoses);
+      const int j = pick(kMaxProcedures);
+      inRowRequest.diagnosisCodes[i] = byCodeRequest.diagnosisCodes[i] = nullptr;
+      inRowRequest.procedureCodes[j] = byCodeRequest.procedureCodes[j] = nullptr;
+    }
+    GroupState fresh;
+    GroupRequest freshRequest = byCodeRequest;
+    fresh.request = &freshRequest;
+    fresh.caseDate = inRow.caseDate;
+    for (GroupState* s : {&inRow, &byCode, &fresh}) {
+      s->diagnosisCount = diagnoses;
+      s->procedureCount = procedures;
+      ASSERT_EQ(PrepareCaseCodes(*s), 0);
+    }
+    wide += !withNull && diagnoses > 0 && procedures > 0;
+    for (const GroupState* s : {&inRow, &byCode}) {
+      ASSERT_EQ(s->diagnosisSpan, fresh.diagnosisSpan) << n;
+      ASSERT_EQ(s->procedureSpan, fresh.procedureSpan) << n;
+      for (int i = 0; i < diagnoses; ++i) {
+        ASSERT_EQ(std::memcmp(s->diagnosisWork[i].code, fresh.diagnosisWork[i].code, 6), 0) << n << " " << i;
+      }
+      for (int j = 0; j < procedures; ++j) {
+        ASSERT_EQ(std::memcmp(s->procedureWork[j].code, fresh.procedureWork[j].code, 6), 0) << n << " " << j;
+      }
+      for (int i = s->diagnosisWorkBlankFrom; i < kMaxDiagnoses; ++i) {
+        ASSERT_EQ(std::memcmp(s->diagnosisWork[i].code, "     ", 6), 0) << n << " " << i;
+      }
+      for (int j = s->procedureWorkBlankFrom; j < kMaxProcedures; ++j) {
+        ASSERT_EQ(std::memcmp(s->procedureWork[j].code, "     ", 6), 0) << n << " " << j;
+      }
+    }
+  }
+  EXPECT_GT(wide, 10000);
 }
 
 TEST(CodeMaps, ListsAreSortedWithoutRepeatsAndFindEveryFromCode) {
