@@ -174,7 +174,7 @@ class CcRowFinder {
  private:
   const CcExclusionTable& table_;
   int low_ = 0;                    ///< the key at rowOfKey_[0]
-  std::vector<int16_t> rowOfKey_;  ///< empty: a table with no rows
+  std::vector<int16_t> rowOfKey_;  ///< empty: no row holds a key (FindCcRow answers)
 };
 
 // Whether x is in the exclusion list of a row.
