@@ -222,12 +222,16 @@ Json CaseExplainer::Explain(int64_t lineNumber, const char* text, std::size_t le
   AppendRecord(written, RecordFormat::kJsonl, record, false);
   Json j = Json::parse(std::string_view(written.data(), written.size()));
   const std::string reason = trace_.Reason(request_.mdc, request_.groupCode);
+  const int acceptedRule = trace_.acceptedRule();
+  Json t = trace_.Release();
+  // Room for the keys added here, so that the record does not grow (and
+  // copy its members) once the steps are in it.
+  j.get_ref<Json::object_t&>().reserve(j.size() + 7);
   if (!reason.empty()) j["reason"] = reason;
-  const Json& t = trace_.trace();
-  j["edition"] = t["edition"];
-  j["acceptedRule"] = trace_.acceptedRule();
+  j["edition"] = std::move(t["edition"]);
+  j["acceptedRule"] = acceptedRule;
   for (const char* key : {"case", "conversions", "passes", "refinedCode"}) {
-    if (t.contains(key)) j[key] = t[key];
+    if (const auto found = t.find(key); found != t.end()) j[key] = std::move(*found);
   }
   return j;
 }

@@ -312,21 +312,47 @@ std::string ReasonTrace::Reason(int mdc, int32_t groupCode) const {
 
 // --- JsonTrace ---
 
+namespace {
+
+// An ordered object keeps its members in a vector of (const key, value)
+// pairs, which copies every value whole when it grows. The objects that
+// collect steps therefore get room for all their keys when they are made.
+constexpr std::size_t kTraceKeys = 6;         // edition, case, conversions, passes, refinedCode
+constexpr std::size_t kPassKeys = 10;         // name, lookups, cc, walks, rules, principal, ...
+constexpr std::size_t kFinalisationKeys = 8;  // refinedDrg, levels, stayLevel, newborn, ...
+
+JsonTrace::Json& Reserved(JsonTrace::Json& object, std::size_t keys) {
+  object.get_ref<JsonTrace::Json::object_t&>().reserve(keys);
+  return object;
+}
+
+}  // namespace
+
 void JsonTrace::Clear() {
   ReasonTrace::Clear();
   trace_ = Json::object();
+  Reserved(trace_, kTraceKeys);
   principal_.clear();
+}
+
+JsonTrace::Json JsonTrace::Release() {
+  Json released = std::move(trace_);
+  trace_ = Json::object();
+  Reserved(trace_, kTraceKeys);
+  return released;
 }
 
 Json& JsonTrace::Pass() {
   Json& passes = trace_["passes"];
-  if (passes.empty()) passes.push_back(Json{{"name", "first"}});
+  if (passes.empty()) Reserved(passes.emplace_back(Json::object()), kPassKeys)["name"] = "first";
   return passes.back();
 }
 
 Json& JsonTrace::Finalisation() {
   Json& pass = Pass();
-  if (!pass.contains("finalisation")) pass["finalisation"] = Json::object();
+  if (!pass.contains("finalisation")) {
+    Reserved(pass["finalisation"] = Json::object(), kFinalisationKeys);
+  }
   return pass["finalisation"];
 }
 
@@ -356,11 +382,9 @@ void JsonTrace::CodeConverted(int position, const char* from, const char* to, co
 }
 
 void JsonTrace::PassStarted(TracePass pass) {
-  trace_["passes"].push_back({{"name", PassName(pass)},
-                              {"lookups", Json::array()},
-                              {"cc", Json::array()},
-                              {"walks", Json::array()},
-                              {"rules", Json::array()}});
+  Json& started = Reserved(trace_["passes"].emplace_back(Json::object()), kPassKeys);
+  started["name"] = PassName(pass);
+  for (const char* key : {"lookups", "cc", "walks", "rules"}) started[key] = Json::array();
 }
 
 void JsonTrace::CodeLookedUp(CodeKind kind, int position, const char* code, int entry) {

@@ -81,6 +81,8 @@ class JsonTrace : public ReasonTrace {
   void Clear() override;
   // The trace of the last case.
   const Json& trace() const { return trace_; }
+  // The steps of the last case, moved out; trace() is then an empty object.
+  Json Release();
 
   void CaseStarted(const GroupState& s) override;
   void CodeConverted(int position, const char* from, const char* to, const char* list) override;

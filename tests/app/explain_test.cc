@@ -187,9 +187,12 @@ TEST(ExplainTest, TracesAgreeWithTheGroupingOverSyntheticSets) {
 
     CaseExplainer explainer(tables);
     int accepted = 0;
+    std::vector<std::string> traces;
     for (std::size_t i = 0; i < lines.size(); ++i) {
       const Json jsonl = Json::parse(records[i]);
       const Json j = explainer.Explain(static_cast<int64_t>(i + 1), lines[i].data(), lines[i].size());
+      traces.push_back(j.dump());
+      ASSERT_TRUE(explainer.trace().trace().empty()) << "the steps stay behind, line " << i + 1;
       for (const auto& [key, value] : jsonl.items()) {
         ASSERT_EQ(j[key], value) << "line " << i + 1 << ", field " << key;
       }
@@ -215,6 +218,13 @@ TEST(ExplainTest, TracesAgreeWithTheGroupingOverSyntheticSets) {
       }
     }
     EXPECT_GT(accepted, 30) << "too few grouped cases to say much";
+    // Explained again in reverse order, each line gives the same trace: no
+    // step of one case stays in the trace of the next.
+    for (std::size_t i = lines.size(); i-- > 0;) {
+      ASSERT_EQ(explainer.Explain(static_cast<int64_t>(i + 1), lines[i].data(), lines[i].size()).dump(),
+                traces[i])
+          << "line " << i + 1;
+    }
   }
 }
 
