@@ -38,8 +38,8 @@ Status EntryCode(const FieldReader& r, std::size_t i, bool strictTail, DecodedCo
   const std::size_t slash = t.text.find('/');
   if (t.quoted || slash == std::string::npos) return r.IndexedCode(i, strictTail, out);
   DecodedCode category;
-  const std::string head = t.text.substr(0, slash);
-  const std::string tail = t.text.substr(slash + 1);
+  const std::string head(t.text.substr(0, slash));
+  const std::string_view tail = t.text.substr(slash + 1);
   uint8_t byte = 0;
   if (head.size() != 3 || !DecodeCode((head + "  ").c_str(), false, &category) ||
       !ParseHexByte(tail, &byte) || tail.size() != 2) {
@@ -262,7 +262,7 @@ Status BuildDated(const TableInfo& t, const std::string& file, const Lines& line
 // DGTAB, DGTAB0: MDC index, rules grouped by MDC.
 
 Status ParseDrg(const FieldReader& r, std::size_t i, int* number, int* digit) {
-  const std::string& text = r.At(i).text;
+  const std::string_view text = r.At(i).text;
   const std::size_t slash = text.find('/');
   if (slash == std::string::npos) {
     long long v = 0;
@@ -272,9 +272,8 @@ Status ParseDrg(const FieldReader& r, std::size_t i, int* number, int* digit) {
     return Status::Ok();
   }
   // NUMBER/DIGIT: parse both halves through a token of their own.
-  SourceLine half;
-  half.number = r.Line();
-  half.tokens = {Token{text.substr(0, slash), false}, Token{text.substr(slash + 1), false}};
+  const Token halves[] = {Token{text.substr(0, slash), false}, Token{text.substr(slash + 1), false}};
+  const SourceLine half{r.Line(), halves};
   const std::string fileName;  // unused: errors are re-worded below
   const FieldReader h(fileName, half);
   long long n = 0;
@@ -470,7 +469,7 @@ Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
       TALLOW_TRY(r.Arity(3, 3, "spare OFFSET BYTES"));
       long long offset = 0;
       TALLOW_TRY(r.Number(1, "OFFSET", 0, areaSize - 1, &offset));
-      const std::string& hex = r.At(2).text;
+      const std::string_view hex = r.At(2).text;
       Spare spare{static_cast<int>(offset), r.Line(), std::vector<uint8_t>(hex.size() / 2)};
       if (hex.empty() || hex.size() % 2 != 0 ||
           !r.DenseHex(2, "BYTES", spare.bytes.data(), static_cast<int>(spare.bytes.size())).ok()) {
@@ -504,9 +503,8 @@ Status BuildCc(const TableInfo& t, const std::string& file, const Lines& lines,
     TALLOW_TRY(ParseList(r, fields - 1, &list, &row.items));
     row.offset = cursor;
     if (placed) {
-      SourceLine at;
-      at.number = line.number;
-      at.tokens.push_back(Token{r.At(fields).text.substr(1), false});
+      const Token offset[] = {Token{r.At(fields).text.substr(1), false}};
+      const SourceLine at{line.number, offset};
       const FieldReader a(file, at);
       // An empty list is never read, so its offset may be any stored value.
       if (row.items == 0) {
@@ -601,11 +599,11 @@ Status TextRecord(const FieldReader& r, const SourceLine& line, TableKind kind, 
     // one line (the loader then takes the rest as the next line).
     TALLOW_TRY(r.Arity(2, 2, "raw \"TEXT\""));
     if (!text->surplus.empty()) return r.Fail("a line after the surplus lines");
-    text->lines.push_back(r.At(1).text);
+    text->lines.emplace_back(r.At(1).text);
   } else if (IsWord(line, "surplus")) {
     TALLOW_TRY(r.Arity(2, 2, "surplus \"TEXT\""));
     if (FixedLines(TableInfo{"", kind, 0}) < 0) return r.Fail("this table has no surplus lines");
-    text->surplus.push_back(r.At(1).text);
+    text->surplus.emplace_back(r.At(1).text);
   } else {
     *handled = false;
   }
@@ -757,20 +755,21 @@ Result<std::string> BuildTableFile(const std::string& name, std::string_view sou
     return Status::Error(fmt::format("{}: not the name of a table", name));
   }
   const std::string file = table->name + ".txt";
-  Result<std::vector<SourceLine>> lines = SplitSource(file, source);
-  if (!lines.ok()) return lines.status();
+  Result<SourceRecords> split = SplitSource(file, source);
+  if (!split.ok()) return split.status();
+  Lines& lines = split->lines;
   // Binary tables: bytes past the fixed size, never read, in order.
   std::string surplus;
   if (!IsTextTable(table->kind)) {
-    std::vector<SourceLine> records;
-    for (SourceLine& line : *lines) {
+    std::size_t kept = 0;
+    for (const SourceLine& line : lines) {
       if (!IsWord(line, "surplus")) {
-        records.push_back(std::move(line));
+        lines[kept++] = line;
         continue;
       }
       const FieldReader r(file, line);
       TALLOW_TRY(r.Arity(2, 2, "surplus BYTES"));
-      const std::string& hex = r.At(1).text;
+      const std::string_view hex = r.At(1).text;
       std::vector<uint8_t> bytes(hex.size() / 2);
       if (hex.empty() || hex.size() % 2 != 0 ||
           !r.DenseHex(1, "BYTES", bytes.data(), static_cast<int>(bytes.size())).ok()) {
@@ -778,27 +777,27 @@ Result<std::string> BuildTableFile(const std::string& name, std::string_view sou
       }
       surplus.append(bytes.begin(), bytes.end());
     }
-    *lines = std::move(records);
+    lines.resize(kept);
   }
   std::string out;
   Status status;
   switch (table->kind) {
     case TableKind::kDiagnosis:
     case TableKind::kProcedure:
-      status = BuildIndexed(*table, file, *lines, &out);
+      status = BuildIndexed(*table, file, lines, &out);
       break;
     case TableKind::kDatedProcedure:
-      status = BuildDated(*table, file, *lines, &out);
+      status = BuildDated(*table, file, lines, &out);
       break;
     case TableKind::kDrgRules:
-      status = BuildRules(*table, file, *lines, &out);
+      status = BuildRules(*table, file, lines, &out);
       break;
     case TableKind::kCcRange:
     case TableKind::kCcEntry:
-      status = BuildCc(*table, file, *lines, &out);
+      status = BuildCc(*table, file, lines, &out);
       break;
     default:
-      status = BuildText(*table, file, *lines, &out);
+      status = BuildText(*table, file, lines, &out);
       break;
   }
   if (!status.ok()) return status;

@@ -80,10 +80,18 @@ Status LineError(const std::string& fileName, int line, std::string_view message
   return Status::Error(fmt::format("{} line {}: {}", fileName, line, message));
 }
 
-Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
-                                            std::string_view source) {
-  std::vector<SourceLine> lines;
+Result<SourceRecords> SplitSource(const std::string& fileName, std::string_view source) {
+  SourceRecords records;
+  std::vector<SourceLine>& lines = records.lines;
+  std::vector<Token>& tokens = records.tokens;
   lines.reserve(static_cast<std::size_t>(std::count(source.begin(), source.end(), '\n')) + 1);
+  // A token's text is never longer than the source text it comes from, so
+  // the texts never outgrow this and the views into them stay valid.
+  std::vector<char>& texts = records.texts;
+  texts.reserve(source.size());
+  // Where each line's tokens start; the spans are made once all are in.
+  std::vector<std::size_t> firstToken;
+  firstToken.reserve(lines.capacity());
   int number = 0;
   std::size_t pos = 0;
   while (pos < source.size()) {
@@ -94,9 +102,7 @@ Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
     ++number;
     if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
 
-    SourceLine line;
-    line.number = number;
-    line.tokens.reserve(6);
+    const std::size_t first = tokens.size();
     std::size_t i = 0;
     while (i < text.size()) {
       const char c = text[i];
@@ -106,6 +112,7 @@ Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
       }
       if (c == '#') break;
       Token token;
+      const std::size_t textStart = texts.size();
       if (c == '"') {
         token.quoted = true;
         ++i;
@@ -117,21 +124,21 @@ Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
             break;
           }
           if (q != '\\') {
-            token.text.push_back(q);
+            texts.push_back(q);
             continue;
           }
           if (i >= text.size()) break;
           const char e = text[i++];
           switch (e) {
-            case '\\': token.text.push_back('\\'); break;
-            case '"': token.text.push_back('"'); break;
-            case 'r': token.text.push_back('\r'); break;
-            case 't': token.text.push_back('\t'); break;
+            case '\\': texts.push_back('\\'); break;
+            case '"': texts.push_back('"'); break;
+            case 'r': texts.push_back('\r'); break;
+            case 't': texts.push_back('\t'); break;
             case 'x': {
               const int hi = i < text.size() ? HexValue(text[i]) : -1;
               const int lo = i + 1 < text.size() ? HexValue(text[i + 1]) : -1;
               if (hi < 0 || lo < 0) return LineError(fileName, number, "\\x needs two hex digits");
-              token.text.push_back(static_cast<char>(hi * 16 + lo));
+              texts.push_back(static_cast<char>(hi * 16 + lo));
               i += 2;
               break;
             }
@@ -149,13 +156,22 @@ Result<std::vector<SourceLine>> SplitSource(const std::string& fileName,
           if (text[i] == '"') return LineError(fileName, number, "a quote inside a field");
           ++i;
         }
-        token.text.assign(text.data() + start, i - start);
+        texts.insert(texts.end(), text.data() + start, text.data() + i);
       }
-      line.tokens.push_back(std::move(token));
+      token.text = std::string_view(texts.data() + textStart, texts.size() - textStart);
+      tokens.push_back(token);
     }
-    if (!line.tokens.empty()) lines.push_back(std::move(line));
+    if (tokens.size() > first) {
+      lines.push_back(SourceLine{number, {}});
+      firstToken.push_back(first);
+    }
   }
-  return lines;
+  const std::span<const Token> all(tokens);
+  for (std::size_t k = 0; k < lines.size(); ++k) {
+    const std::size_t end = k + 1 < lines.size() ? firstToken[k + 1] : tokens.size();
+    lines[k].tokens = all.subspan(firstToken[k], end - firstToken[k]);
+  }
+  return records;
 }
 
 std::string Quote(std::string_view bytes) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,19 +75,33 @@ inline constexpr char kDefaultRefinedDrgLine[] = "4700 4700 00";
 // Source text
 
 struct Token {
-  std::string text;
+  std::string_view text;  ///< escapes resolved
   bool quoted = false;
 };
 
 struct SourceLine {
   int number = 0;  ///< 1-based line of the source
+  std::span<const Token> tokens;
+};
+
+// The records of a source. The lines' tokens and their texts are held here,
+// in two arrays for the whole source, so it is moved, never copied.
+struct SourceRecords {
+  SourceRecords() = default;
+  SourceRecords(SourceRecords&&) = default;
+  SourceRecords& operator=(SourceRecords&&) = default;
+  SourceRecords(const SourceRecords&) = delete;
+  SourceRecords& operator=(const SourceRecords&) = delete;
+
+  std::vector<SourceLine> lines;
   std::vector<Token> tokens;
+  std::vector<char> texts;  // a vector, not a string: a short string moves its bytes
 };
 
 // Splits a source into records: blank and comment lines are dropped, '#'
 // outside quotes starts a comment, quoted texts take the escapes \\ \" \r \t
 // \xHH.
-Result<std::vector<SourceLine>> SplitSource(const std::string& fileName, std::string_view source);
+Result<SourceRecords> SplitSource(const std::string& fileName, std::string_view source);
 
 // The error "FILE line N: message".
 Status LineError(const std::string& fileName, int line, std::string_view message);
