@@ -314,21 +314,26 @@ Status LoadDrgRuleTable(const FileFormat& format, const std::string& bytes, DrgR
 // Walks every item of every list (two bytes, three when bit 7 of the first
 // is set) and checks that it lies inside the list area.
 Status CheckExclusionLists(const char* name, const CcExclusionTable& table) {
-  const auto area = table.listArea.size();
+  // How many items in a row fit in the area from each position on: the
+  // items at a position are the same whichever list starts there, so each
+  // list is checked in one step, however long and however many lists share
+  // their items.
+  const std::vector<uint8_t>& area = table.listArea;
+  std::vector<int32_t> fitting(area.size() + 1, 0);
+  for (std::size_t pos = area.size(); pos-- > 0;) {
+    const auto bytes = static_cast<std::size_t>(ExclusionItemBytes(area[pos]));
+    if (pos + bytes <= area.size()) fitting[pos] = 1 + fitting[pos + bytes];
+  }
   for (std::size_t row = 0; row < table.listOffset.size(); ++row) {
     const int items = table.listLength[row];
     if (items == 0) continue;  // an empty list is never read
     const int offset = table.listOffset[row];
     if (offset < 0) return Fault(name, " row ", row, ": list offset ", offset, " below 0");
-    auto pos = static_cast<std::size_t>(offset);
-    for (int item = 0; item < items; ++item) {
-      const bool fits = pos + 2 <= area &&
-                        pos + static_cast<std::size_t>(ExclusionItemBytes(table.listArea[pos])) <= area;
-      if (!fits) {
-        return Fault(name, " row ", row, ": list at offset ", offset, " with ", items,
-                     " items runs past the ", area, "-byte list area at item ", item + 1);
-      }
-      pos += static_cast<std::size_t>(ExclusionItemBytes(table.listArea[pos]));
+    const auto pos = static_cast<std::size_t>(offset);
+    const int fit = pos < area.size() ? fitting[pos] : 0;
+    if (fit < items) {
+      return Fault(name, " row ", row, ": list at offset ", offset, " with ", items,
+                   " items runs past the ", area.size(), "-byte list area at item ", fit + 1);
     }
   }
   return Status::Ok();
