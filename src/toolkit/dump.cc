@@ -234,25 +234,25 @@ void DumpRules(const TableInfo& t, std::string_view bytes, std::string* out) {
   }
 }
 
-// The items of one list as "V" and "V+L", comma-separated; "-" for none.
-// Stops at the end of the area.
-std::string ListText(const unsigned char* area, int areaSize, int offset, int items,
-                     int* byteLength) {
-  std::string text;
+// Appends the items of one list as "V" and "V+L", comma-separated, or "-"
+// when none fits; stops at the end of the area. Gives the bytes the items
+// take.
+int AppendListText(std::string* out, const unsigned char* area, int areaSize, int offset, int items) {
+  const std::size_t start = out->size();
   int p = offset;
   for (int k = 0; k < items; ++k) {
     if (p < 0 || p + 2 > areaSize || p + ExclusionItemBytes(area[p]) > areaSize) break;
     const ExclusionItem item = DecodeExclusionItem(area + p);
-    if (!text.empty()) text.push_back(',');
-    AppendWord(&text, item.value);
+    if (out->size() != start) out->push_back(',');
+    AppendWord(out, item.value);
     if (item.range) {
-      text.push_back('+');
-      AppendWord(&text, item.length);
+      out->push_back('+');
+      AppendWord(out, item.length);
     }
     p += ExclusionItemBytes(area[p]);
   }
-  *byteLength = p - offset;
-  return text.empty() ? "-" : text;
+  if (out->size() == start) out->push_back('-');
+  return p - offset;
 }
 
 void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
@@ -287,13 +287,12 @@ void DumpCc(const TableInfo& t, std::string_view bytes, std::string* out) {
   std::vector<bool> covered(static_cast<std::size_t>(areaSize), false);
   for (std::size_t i = 0; i < used; ++i) {
     const Row& row = rows[i];
-    int length = 0;
-    const std::string list = ListText(area, areaSize, row.offset, row.items, &length);
     if (ranged) {
-      AppendWords(out, "row", row.key, row.span, list);
+      AppendWords(out, "row", row.key, row.span, "");
     } else {
-      AppendWords(out, "row", row.key, list);
+      AppendWords(out, "row", row.key, "");
     }
+    const int length = AppendListText(out, area, areaSize, row.offset, row.items);
     if (row.offset != cursor) {
       out->append(" @");
       AppendWord(out, row.offset);
