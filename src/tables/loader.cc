@@ -260,7 +260,10 @@ Status LoadDatedProcedureTable(const FileFormat& format, const std::string& byte
   }
   const auto keyLess = [](const DatedProcedureTable::FirstRow& a,
                           const DatedProcedureTable::FirstRow& b) { return a.key < b.key; };
-  std::stable_sort(index.begin(), index.end(), keyLess);
+  // A table in code order (as built) needs no sort.
+  if (!std::is_sorted(index.begin(), index.end(), keyLess)) {
+    std::stable_sort(index.begin(), index.end(), keyLess);
+  }
   index.erase(std::unique(index.begin(), index.end(),
                           [](const auto& a, const auto& b) { return a.key == b.key; }),
               index.end());

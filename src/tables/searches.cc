@@ -31,12 +31,15 @@ int CategoryOfKey(uint64_t key) {
 }  // namespace
 
 void MakeCategoryIndex(DatedProcedureTable& table) {
+  // The rows are sorted by key and the category keys rise with the
+  // category, so one walk over both finds every lower bound.
   const auto& rows = table.firstRows;
   table.categoryFirst.assign(kCategorySlots + 1, static_cast<int32_t>(rows.size()));
+  std::size_t r = 0;
   for (int c = 0; c < kCategorySlots; ++c) {
-    const auto it = std::lower_bound(rows.begin(), rows.end(), CategoryKey(c),
-                                     [](const auto& entry, uint64_t k) { return entry.key < k; });
-    table.categoryFirst[static_cast<std::size_t>(c)] = static_cast<int32_t>(it - rows.begin());
+    const uint64_t key = CategoryKey(c);
+    while (r < rows.size() && rows[r].key < key) ++r;
+    table.categoryFirst[static_cast<std::size_t>(c)] = static_cast<int32_t>(r);
   }
 }
 
