@@ -314,8 +314,8 @@ Status LoadDrgRuleTable(const FileFormat& format, const std::string& bytes, DrgR
 // ---------------------------------------------------------------------------
 // CCTAB, CCTAB0, CCTAB1
 
-// Walks every item of every list (two bytes, three when bit 7 of the first
-// is set) and checks that it lies inside the list area.
+// Checks that every item of every list (two bytes, three when bit 7 of the
+// first is set) lies inside the list area.
 Status CheckExclusionLists(const char* name, const CcExclusionTable& table) {
   // How many items in a row fit in the area from each position on: the
   // items at a position are the same whichever list starts there, so each
