@@ -89,6 +89,17 @@ Result<SourceRecords> SplitSource(const std::string& fileName, std::string_view 
   // the texts never outgrow this and the views into them stay valid.
   std::vector<char>& texts = records.texts;
   texts.reserve(source.size());
+  // A token begins where a run of non-blanks begins (more runs than tokens
+  // where a quoted text holds blanks or a comment follows), so the tokens
+  // never outgrow this count either.
+  std::size_t runs = 0;
+  bool blank = true;
+  for (const char c : source) {
+    const bool b = c == ' ' || c == '\t' || c == '\n';
+    runs += static_cast<std::size_t>(blank && !b);
+    blank = b;
+  }
+  tokens.reserve(runs);
   // Where each line's tokens start; the spans are made once all are in.
   std::vector<std::size_t> firstToken;
   firstToken.reserve(lines.capacity());
