@@ -356,6 +356,7 @@ Status LoadCcEntryTable(const FileFormat& format, const std::string& bytes,
 
   ByteReader reader(bytes);
   table->rangeKeyed = false;
+  table->rowIndexMade = false;
   table->keyFirst.resize(rows);
   table->keyLast.resize(rows);
   table->listLength.resize(rows);
@@ -376,7 +377,9 @@ Status LoadCcEntryTable(const FileFormat& format, const std::string& bytes,
   }
   p = reader.Take(area);
   table->listArea.assign(p, p + area);
-  return CheckExclusionLists(name, *table);
+  if (Status s = CheckExclusionLists(name, *table); !s.ok()) return s;
+  MakeCcRowIndex(*table);
+  return Status::Ok();
 }
 
 // Sections as in the format: the rows, the list area.
@@ -391,6 +394,7 @@ Status LoadCcRangeTable(const FileFormat& format, const std::string& bytes,
 
   ByteReader reader(bytes);
   table->rangeKeyed = true;
+  table->rowIndexMade = false;
   table->keyFirst.resize(rows);
   table->keyLast.resize(rows);
   table->listOffset.resize(rows);
@@ -407,7 +411,9 @@ Status LoadCcRangeTable(const FileFormat& format, const std::string& bytes,
   }
   p = reader.Take(area);
   table->listArea.assign(p, p + area);
-  return CheckExclusionLists(name, *table);
+  if (Status s = CheckExclusionLists(name, *table); !s.ok()) return s;
+  MakeCcRowIndex(*table);
+  return Status::Ok();
 }
 
 // ---------------------------------------------------------------------------

@@ -136,16 +136,22 @@ std::size_t PartitionPointNear(std::size_t n, std::size_t hint, Before before) {
 
 }  // namespace
 
-CcRowFinder::CcRowFinder(const CcExclusionTable& table) : table_(table) {
+namespace {
+
+// The rows FindCcRow gives the keys from *low on, into rowOfKey; both left
+// empty and 0 when no row holds a key.
+void MakeRowOfKey(const CcExclusionTable& table, int* low, std::vector<int16_t>* rowOfKey) {
   const std::vector<int16_t>& first = table.keyFirst;
   const std::vector<int16_t>& last = table.keyLast;
+  *low = 0;
+  rowOfKey->clear();
   if (first.size() != last.size() || first.empty()) return;
   // A key is found only inside some row's range, so the array spans those.
-  const int low = *std::min_element(first.begin(), first.end());
+  const int lowest = *std::min_element(first.begin(), first.end());
   const int high = *std::max_element(last.begin(), last.end());
-  if (high < low) return;
-  low_ = low;
-  rowOfKey_.assign(static_cast<std::size_t>(high - low + 1), -1);
+  if (high < lowest) return;
+  *low = lowest;
+  rowOfKey->assign(static_cast<std::size_t>(high - lowest + 1), -1);
   // The bisection's answers for all keys at once, whatever the rows' order.
   // The keys that reach a bracket of the bisection are an interval: of
   // those, the ones below the middle row's first key go left, the ones in
@@ -154,7 +160,7 @@ CcRowFinder::CcRowFinder(const CcExclusionTable& table) : table_(table) {
   struct Bracket {
     int lo, hi, keyLo, keyHi;
   };
-  std::vector<Bracket> todo{{-1, static_cast<int>(first.size()), low, high}};
+  std::vector<Bracket> todo{{-1, static_cast<int>(first.size()), lowest, high}};
   while (!todo.empty()) {
     Bracket b = todo.back();
     todo.pop_back();
@@ -164,12 +170,29 @@ CcRowFinder::CcRowFinder(const CcExclusionTable& table) : table_(table) {
       const int l = last[static_cast<std::size_t>(mid)];
       if (b.keyLo < f) todo.push_back({b.lo, mid, b.keyLo, std::min(b.keyHi, f - 1)});
       for (int key = std::max(b.keyLo, f); key <= std::min(b.keyHi, l); ++key) {
-        rowOfKey_[static_cast<std::size_t>(key - low)] = static_cast<int16_t>(mid);
+        (*rowOfKey)[static_cast<std::size_t>(key - lowest)] = static_cast<int16_t>(mid);
       }
       b.keyLo = std::max({b.keyLo, f, l + 1});
       b.lo = mid;
     }
   }
+}
+
+}  // namespace
+
+void MakeCcRowIndex(CcExclusionTable& table) {
+  MakeRowOfKey(table, &table.rowIndexLow, &table.rowOfKey);
+  table.rowIndexMade = true;
+}
+
+CcRowFinder::CcRowFinder(const CcExclusionTable& table) : table_(table) {
+  if (table.rowIndexMade) {
+    low_ = table.rowIndexLow;
+    rowOfKey_ = table.rowOfKey;
+    return;
+  }
+  MakeRowOfKey(table, &low_, &own_);
+  rowOfKey_ = own_;
 }
 
 int CcRowFinder::Find(int key) const {

@@ -157,24 +157,37 @@ struct CcExclusionTable {
   std::vector<int16_t> listOffset;  ///< byte offset in listArea (validated)
   std::vector<uint8_t> listLength;  ///< items
   std::vector<uint8_t> listArea;
+  // Made at load (MakeCcRowIndex): the row FindCcRow gives each key, from
+  // the key rowIndexLow on; empty when no row holds a key. A table built by
+  // hand has none made, and CcRowFinder makes its own.
+  bool rowIndexMade = false;
+  int rowIndexLow = 0;
+  std::vector<int16_t> rowOfKey;
 };
+
+// Makes the row index of a loaded table (keys as loaded).
+void MakeCcRowIndex(CcExclusionTable& table);
 
 // The row for a key by the bisection over the rows, or -1.
 int FindCcRow(const CcExclusionTable& table, int key);
 
 // FindCcRow for many keys of one table: each key's row is read from an
-// array over the keys of the rows' ranges, made at construction by one walk
-// over the bisection's brackets, in order or not. Find(key) ==
+// array over the keys of the rows' ranges, made by one walk over the
+// bisection's brackets, in order or not: the table's own row index when the
+// loader made it, else one made at construction. Find(key) ==
 // FindCcRow(table, key).
 class CcRowFinder {
  public:
   explicit CcRowFinder(const CcExclusionTable& table);
+  CcRowFinder(const CcRowFinder&) = delete;  // the view may point into own_
+  CcRowFinder& operator=(const CcRowFinder&) = delete;
   int Find(int key) const;
 
  private:
   const CcExclusionTable& table_;
-  int low_ = 0;                    ///< the key at rowOfKey_[0]
-  std::vector<int16_t> rowOfKey_;  ///< empty: no row holds a key (FindCcRow answers)
+  int low_ = 0;                       ///< the key at rowOfKey_[0]
+  std::span<const int16_t> rowOfKey_; ///< empty: no row holds a key (FindCcRow answers)
+  std::vector<int16_t> own_;          ///< the index when the table has none made
 };
 
 // Whether x is in the exclusion list of a row.

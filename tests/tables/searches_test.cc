@@ -265,11 +265,16 @@ TEST(RowFinderTest, FindersGiveTheBisectionsAnswer) {
     std::vector<int> falling(keys.rbegin(), keys.rend());
     std::vector<int> shuffled = keys;
     std::shuffle(shuffled.begin(), shuffled.end(), random);
+    // The same table with the row index a load makes.
+    CcExclusionTable indexed = cc;
+    MakeCcRowIndex(indexed);
     for (const std::vector<int>* order : {&keys, &falling, &shuffled}) {
       CcRowFinder ccRows(cc);
+      const CcRowFinder indexedRows(indexed);
       RefinedCcRowFinder refinedRows(refined);
       for (int key : *order) {
         ASSERT_EQ(ccRows.Find(key), FindCcRow(cc, key)) << "round " << round << ", key " << key;
+        ASSERT_EQ(indexedRows.Find(key), FindCcRow(cc, key)) << "round " << round << ", key " << key;
         const uint64_t packed = static_cast<uint64_t>(key + 45) / 2;
         ASSERT_EQ(refinedRows.Find(packed), FirstRefinedCcRow(refined, packed))
             << "round " << round << ", code " << packed;
