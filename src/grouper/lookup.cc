@@ -1,10 +1,12 @@
 // Code lookups: a code of the case to its entry in the active tables.
 #include "grouper/lookup.h"
 
+#include <cstddef>
 #include <cstdint>
 
 #include "grouper/values.h"
 #include "tables/codes.h"
+#include "tables/tail_search.h"
 
 namespace tallow {
 namespace {
@@ -35,23 +37,17 @@ int LookupDiagnosisCode(const GroupState& s, const char* code) {
   const int start = t.categoryStart[key.category];
   const int end = start + count;
 
+  // Before the dated tables, tails ascend within a category: the first tail
+  // not below the key decides. From them on, the first equal tail.
+  const uint8_t* tails = t.entryTail.data();
+  const std::size_t size = t.entryTail.size();
+  const auto tail = static_cast<uint8_t>(key.tail);
   int found = -1;
   if (BeforeDatedTables(s)) {
-    // Tails ascend within a category: the first tail not below the key
-    // decides.
-    for (int e = start; e < end; ++e) {
-      if (t.entryTail[e] >= key.tail) {
-        if (t.entryTail[e] == key.tail) found = e;
-        break;
-      }
-    }
+    const int e = FirstTail<TailMatch::kAtLeast>(tails, size, start, count, tail);
+    if (e >= 0 && tails[e] == tail) found = e;
   } else {
-    for (int e = start; e < end; ++e) {
-      if (t.entryTail[e] == key.tail) {
-        found = e;
-        break;
-      }
-    }
+    found = FirstTail<TailMatch::kEqual>(tails, size, start, count, tail);
   }
   if (found < 0) return -1;
 
@@ -65,11 +61,10 @@ int FindDiagnosisEntry(const GroupState& s, const char* code) {
   if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
   const DiagnosisTable& t = *s.active.diagnosis;
   const int count = DiagnosisCategoryCount(t, key.category);
-  const int start = t.categoryStart[key.category];
-  for (int e = start; e < start + count; ++e) {
-    if (t.entryTail[e] == key.tail) return e;
-  }
-  return -1;
+  if (count <= 0) return -1;
+  return FirstTail<TailMatch::kEqual>(t.entryTail.data(), t.entryTail.size(),
+                                      t.categoryStart[key.category], count,
+                                      static_cast<uint8_t>(key.tail));
 }
 
 int LookupProcedureCode(const GroupState& s, const char* code) {
@@ -87,12 +82,12 @@ int LookupProcedureCode(const GroupState& s, const char* code) {
     if (t == nullptr) return -1;  // the active edition has no category-indexed table
     DecodedCode key;
     if (!DecodeCode(code, /*strictTail=*/false, &key)) return -1;
-    const int start = t->categoryStart[key.category];
-    const int end = start + t->categoryCount[key.category];
-    for (int e = start; e < end; ++e) {
-      if (t->entryTail[e] >= key.tail) return t->entryTail[e] == key.tail ? e : -1;
-    }
-    return -1;
+    const int count = t->categoryCount[key.category];
+    if (count == 0) return -1;
+    const auto tail = static_cast<uint8_t>(key.tail);
+    const int e = FirstTail<TailMatch::kAtLeast>(t->entryTail.data(), t->entryTail.size(),
+                                                 t->categoryStart[key.category], count, tail);
+    return e >= 0 && t->entryTail[e] == tail ? e : -1;
   }
 
   // Dated rows: the first row of the code, then along the run of that code

@@ -2,12 +2,14 @@
 // dated procedure index, edition choice; and the byte order of each field.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "tables/loader.h"
+#include "tables/tail_search.h"
 #include "tables/table_images.h"
 #include "toolkit/toolkit.h"
 
@@ -383,6 +385,40 @@ TEST(DatedProcedureIndexTest, FirstRowEqualsALinearScan) {
   EXPECT_EQ(t.FirstRowOf(std::string("AB\0qq", 5).data()), 8);
   EXPECT_EQ(t.FirstRowOf(std::string("\0\0\0\0\0", 5).data()), 0);
   EXPECT_EQ(t.FirstRowOf("Q2952"), -1);
+}
+
+// The tail searches compare sixteen tails at once where they can; their
+// answer must be the scan's, for runs that end at the array's end, runs cut
+// inside a block of sixteen, tails that repeat and keys at 0 and 255.
+TEST(TailSearchTest, AgreesWithAScanFromTheRunsStart) {
+  std::mt19937 random(20261210);
+  auto scan = [](const std::vector<uint8_t>& tails, int start, int count, uint8_t key,
+                 bool equal) {
+    for (int e = start; e < start + count; ++e) {
+      if (equal ? tails[e] == key : tails[e] >= key) return e;
+    }
+    return -1;
+  };
+  for (int trial = 0; trial < 20000; ++trial) {
+    const int size = static_cast<int>(random() % 70);
+    std::vector<uint8_t> tails(static_cast<std::size_t>(size));
+    // Few distinct values, so that keys are often present, sometimes twice.
+    const unsigned spread = trial % 2 == 0 ? 6 : 256;
+    for (uint8_t& t : tails) t = static_cast<uint8_t>(random() % spread * (256 / spread));
+    if (trial % 3 == 0) std::sort(tails.begin(), tails.end());
+    const int start = size == 0 ? 0 : static_cast<int>(random() % static_cast<unsigned>(size + 1));
+    const int count = static_cast<int>(random() % static_cast<unsigned>(size - start + 1));
+    const auto key = static_cast<uint8_t>(trial % 5 == 0 ? (trial % 2 ? 255 : 0)
+                                                          : random() % spread * (256 / spread));
+    const uint8_t* data = tails.data();
+    const auto n = tails.size();
+    ASSERT_EQ(FirstTail<TailMatch::kEqual>(data, n, start, count, key),
+              scan(tails, start, count, key, true))
+        << "size " << size << " start " << start << " count " << count << " key " << int{key};
+    ASSERT_EQ(FirstTail<TailMatch::kAtLeast>(data, n, start, count, key),
+              scan(tails, start, count, key, false))
+        << "size " << size << " start " << start << " count " << count << " key " << int{key};
+  }
 }
 
 TEST(EditionTest, CaseDatesSelectTheirEdition) {
