@@ -95,10 +95,8 @@ int LookupProcedureCode(const GroupState& s, const char* code) {
   const DatedProcedureTable& t = *s.active.datedProcedure;
   const int date = CaseDateNumber(s);
   if (date < 0) return -1;  // a date with a non-digit lies in no span
-  const int rows = static_cast<int>(t.codes.size());
-  const uint64_t key = PackCodeToNul(code);
-  for (int r = t.FirstRowOf(code); r >= 0 && r < rows && PackCodeToNul(t.codes[r].data()) == key;
-       ++r) {
+  const DatedProcedureTable::Run run = t.RunOf(code);
+  for (int r = run.first, end = run.first + run.count; r < end; ++r) {
     if (t.validFrom[r] <= date && date <= t.validTo[r]) return r;
   }
   return -1;

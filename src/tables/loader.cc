@@ -253,10 +253,13 @@ Status LoadDatedProcedureTable(const FileFormat& format, const std::string& byte
   }
 
   // The first row of every distinct code, keyed like the five-character
-  // comparison that stops at a NUL.
+  // comparison that stops at a NUL, with the length of the run of rows that
+  // starts there.
   std::vector<DatedProcedureTable::FirstRow> index(rows);
-  for (std::size_t i = 0; i < rows; ++i) {
-    index[i] = {PackCodeToNul(table->codes[i].data()), static_cast<int>(i)};
+  for (std::size_t i = rows; i-- > 0;) {
+    const uint64_t key = PackCodeToNul(table->codes[i].data());
+    const bool runGoesOn = i + 1 < rows && index[i + 1].key == key;
+    index[i] = {key, static_cast<int>(i), runGoesOn ? index[i + 1].run + 1 : 1};
   }
   const auto keyLess = [](const DatedProcedureTable::FirstRow& a,
                           const DatedProcedureTable::FirstRow& b) { return a.key < b.key; };

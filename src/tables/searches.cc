@@ -43,7 +43,7 @@ void MakeCategoryIndex(DatedProcedureTable& table) {
   }
 }
 
-int DatedProcedureTable::FirstRowOf(const char* code) const {
+DatedProcedureTable::Run DatedProcedureTable::RunOf(const char* code) const {
   const uint64_t key = PackCodeToNul(code);
   auto first = firstRows.begin();
   auto last = firstRows.end();
@@ -55,8 +55,8 @@ int DatedProcedureTable::FirstRowOf(const char* code) const {
   }
   const auto it = std::lower_bound(first, last, key,
                                    [](const FirstRow& entry, uint64_t k) { return entry.key < k; });
-  if (it == last || it->key != key) return -1;
-  return it->row;
+  if (it == last || it->key != key) return Run{};
+  return Run{it->row, it->run};
 }
 
 std::span<const DrgRule> DrgRuleTable::RulesOf(int mdc) const {

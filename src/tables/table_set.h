@@ -102,11 +102,13 @@ struct DatedProcedureTable {  // SGTAB0, editions 0 and 1
   std::vector<ProcedureClass> classes;  ///< class of row i at i
 
   // Index built at load: every distinct code with the first row that holds
-  // it, sorted by code. A code is compared as five characters ending early at
-  // a NUL, so the key is PackCodeToNul of the code.
+  // it and the number of rows from there on that hold it too, sorted by code.
+  // A code is compared as five characters ending early at a NUL, so the key
+  // is PackCodeToNul of the code.
   struct FirstRow {
     uint64_t key;
     int row;
+    int run;  ///< rows from `row` on whose code is the key, one after another
   };
   std::vector<FirstRow> firstRows;
   // Made with firstRows (MakeCategoryIndex): at category c (codes.h), the
@@ -115,9 +117,15 @@ struct DatedProcedureTable {  // SGTAB0, editions 0 and 1
   // bisects the whole of firstRows.
   std::vector<int32_t> categoryFirst;
 
-  // The first row whose code equals the five characters at `code`, or -1.
-  // Gives the same row as a scan of the codes from row 0.
-  int FirstRowOf(const char* code) const;
+  // The first row whose code equals the five characters at `code` (-1 when
+  // none does), and how many rows from it on hold the code one after another
+  // (0 when none does). Gives the same rows as a scan of the codes from row 0.
+  struct Run {
+    int first = -1;
+    int count = 0;
+  };
+  Run RunOf(const char* code) const;
+  int FirstRowOf(const char* code) const { return RunOf(code).first; }
 };
 
 // ---------------------------------------------------------------------------

@@ -348,6 +348,15 @@ int ScanFirstRow(const DatedProcedureTable& t, const char* code) {
   return -1;
 }
 
+// How many rows from the scan's first row on hold the code, one after another.
+int ScanRunLength(const DatedProcedureTable& t, const char* code) {
+  int r = ScanFirstRow(t, code);
+  if (r < 0) return 0;
+  const int first = r;
+  while (r < static_cast<int>(t.codes.size()) && std::strncmp(t.codes[r].data(), code, 5) == 0) ++r;
+  return r - first;
+}
+
 TEST(DatedProcedureIndexTest, FirstRowEqualsALinearScan) {
   TableImages images = InertImages();
   std::string& f = images["SGTAB0"];
@@ -380,8 +389,10 @@ TEST(DatedProcedureIndexTest, FirstRowEqualsALinearScan) {
   queries.push_back(std::string("\0QQQQ", 5));
   for (const std::string& q : queries) {
     EXPECT_EQ(t.FirstRowOf(q.data()), ScanFirstRow(t, q.data())) << q;
+    EXPECT_EQ(t.RunOf(q.data()).count, ScanRunLength(t, q.data())) << q;
   }
   EXPECT_EQ(t.FirstRowOf("Q2950"), 4);
+  EXPECT_EQ(t.RunOf("Q2950").count, 2);  // rows 4-5: the Q2950 after M0101 is a run of its own
   EXPECT_EQ(t.FirstRowOf(std::string("AB\0qq", 5).data()), 8);
   EXPECT_EQ(t.FirstRowOf(std::string("\0\0\0\0\0", 5).data()), 0);
   EXPECT_EQ(t.FirstRowOf("Q2952"), -1);
