@@ -1,6 +1,7 @@
 // The program's own procedure code conversion lists.
 #include "grouper/code_maps.h"
 
+#include "tables/branch_free.h"
 #include "tables/codes.h"
 
 #include <algorithm>
@@ -211,9 +212,10 @@ CodeConversions::CodeConversions(const TableSet* tables) {
 }
 
 const CodeConversions::Entry* CodeConversions::Find(uint64_t key) const {
-  const auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
-  if (it == keys_.end() || *it != key) return nullptr;
-  return &entries_[static_cast<std::size_t>(it - keys_.begin())];
+  const std::size_t i =
+      LowerBoundWithoutBranches(keys_.size(), [&](std::size_t k) { return keys_[k] < key; });
+  if (i == keys_.size() || keys_[i] != key) return nullptr;
+  return &entries_[i];
 }
 
 }  // namespace tallow

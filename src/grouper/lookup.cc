@@ -6,7 +6,7 @@
 
 #include "grouper/values.h"
 #include "tables/codes.h"
-#include "tables/tail_search.h"
+#include "tables/branch_free.h"
 
 namespace tallow {
 namespace {

@@ -2,6 +2,7 @@
 // used here was validated when the tables were loaded.
 #include <algorithm>
 
+#include "tables/branch_free.h"
 #include "tables/codes.h"
 #include "tables/table_set.h"
 
@@ -53,19 +54,11 @@ DatedProcedureTable::Run DatedProcedureTable::RunOf(const char* code) const {
     last = first + categoryFirst[static_cast<std::size_t>(category) + 1];
     first += categoryFirst[static_cast<std::size_t>(category)];
   }
-  // The lower bound by halving without a branch on the comparison: the codes
-  // a case holds come in no order the branch predictor could learn.
-  std::size_t n = static_cast<std::size_t>(last - first);
-  if (n == 0) return Run{};
-  const FirstRow* at = &*first;
-  while (n > 1) {
-    const std::size_t half = n / 2;
-    at += static_cast<std::size_t>(at[half - 1].key < key) * half;
-    n -= half;
-  }
-  if (at->key < key) ++at;
-  if (at == &*first + (last - first) || at->key != key) return Run{};
-  return Run{at->row, at->run};
+  const std::size_t n = static_cast<std::size_t>(last - first);
+  const FirstRow* rows = n > 0 ? &*first : nullptr;
+  const std::size_t i = LowerBoundWithoutBranches(n, [&](std::size_t k) { return rows[k].key < key; });
+  if (i == n || rows[i].key != key) return Run{};
+  return Run{rows[i].row, rows[i].run};
 }
 
 std::span<const DrgRule> DrgRuleTable::RulesOf(int mdc) const {

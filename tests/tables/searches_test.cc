@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tables/loader.h"
-#include "tables/tail_search.h"
+#include "tables/branch_free.h"
 #include "tables/table_images.h"
 #include "toolkit/toolkit.h"
 
@@ -429,6 +429,29 @@ TEST(TailSearchTest, AgreesWithAScanFromTheRunsStart) {
     ASSERT_EQ(FirstTail<TailMatch::kAtLeast>(data, n, start, count, key),
               scan(tails, start, count, key, false))
         << "size " << size << " start " << start << " count " << count << " key " << int{key};
+  }
+}
+
+// The halving without branches must give std::lower_bound's index for
+// every key, present or not, in lists of every length up to 70, with and
+// without repeated values.
+TEST(LowerBoundTest, AgreesWithTheLibrarysLowerBound) {
+  std::mt19937 random(7);
+  for (int size = 0; size <= 70; ++size) {
+    for (const unsigned spread : {3u, 1000u}) {
+      std::vector<int> values(static_cast<std::size_t>(size));
+      for (int& v : values) v = static_cast<int>(random() % spread) * 2;
+      std::sort(values.begin(), values.end());
+      for (int key = -1; key <= static_cast<int>(spread) * 2; ++key) {
+        const auto expected =
+            static_cast<std::size_t>(std::lower_bound(values.begin(), values.end(), key) -
+                                     values.begin());
+        ASSERT_EQ(LowerBoundWithoutBranches(values.size(),
+                                            [&](std::size_t k) { return values[k] < key; }),
+                  expected)
+            << "size " << size << " key " << key;
+      }
+    }
   }
 }
 

@@ -1,8 +1,7 @@
-// Searches of a category's code tails: the entries of a category are a run
-// of tail bytes, and a lookup wants the first of them that equals a tail, or
-// the first that is not below it. Sixteen tails are compared at once where
-// the machine has SSE2 and the sixteen bytes lie inside the array; the
-// answer is always that of a scan from the run's first entry.
+// Searches made without branches on the comparisons they make. The codes of
+// a case come in no order a branch predictor could learn, so a search whose
+// loop exit or halving step depends on them pays a mispredicted branch at
+// almost every step; these give the same answers without it.
 #pragma once
 
 #include <bit>
@@ -15,6 +14,28 @@
 
 namespace tallow {
 
+// The first index in [0, n) whose element is not below the key, n when
+// there is none, as std::lower_bound gives it over elements in order.
+// below(i) tells whether element i is below the key; it is asked for indexes
+// below n only.
+template <typename Below>
+std::size_t LowerBoundWithoutBranches(std::size_t n, Below below) {
+  if (n == 0) return 0;
+  std::size_t at = 0;
+  // The answer lies in [at, at + n].
+  while (n > 1) {
+    const std::size_t half = n / 2;
+    at += static_cast<std::size_t>(below(at + half - 1)) * half;
+    n -= half;
+  }
+  return at + static_cast<std::size_t>(below(at));
+}
+
+// Searches of a category's code tails: the entries of a category are a run
+// of tail bytes, and a lookup wants the first of them that equals a tail, or
+// the first that is not below it. Sixteen tails are compared at once where
+// the machine has SSE2 and the sixteen bytes lie inside the array; the
+// answer is always that of a scan from the run's first entry.
 enum class TailMatch : uint8_t {
   kEqual,    ///< the tail equals the key
   kAtLeast,  ///< the tail is not below the key
