@@ -8,7 +8,6 @@
 #include <cstddef>
 #include <string_view>
 
-#include "tables/branch_free.h"
 #include "tables/codes.h"
 
 namespace tallow {
@@ -364,9 +363,7 @@ static_assert(std::size(kAcceptedLists) == static_cast<std::size_t>(AcceptedCode
 template <typename T>
 bool InSorted(std::span<const T> values, T value) {
   if (values.empty() || value < values.front() || value > values.back()) return false;
-  const std::size_t i =
-      LowerBoundWithoutBranches(values.size(), [&](std::size_t k) { return values[k] < value; });
-  return values[i] == value;  // the last value is not below it
+  return std::binary_search(values.begin(), values.end(), value);
 }
 
 }  // namespace
