@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "grouper/values.h"
-#include "tables/codes.h"
 #include "tables/branch_free.h"
+#include "tables/codes.h"
 
 namespace tallow {
 namespace {

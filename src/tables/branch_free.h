@@ -1,7 +1,8 @@
-// Searches made without branches on the comparisons they make. The codes of
-// a case come in no order a branch predictor could learn, so a search whose
+// Searches that branch little on the values they compare. The codes of a
+// case come in no order a branch predictor could learn, so a search whose
 // loop exit or halving step depends on them pays a mispredicted branch at
-// almost every step; these give the same answers without it.
+// almost every step; these give the same answers with few such branches or
+// none.
 #pragma once
 
 #include <bit>
