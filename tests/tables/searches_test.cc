@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tables/loader.h"
 #include "tables/branch_free.h"
+#include "tables/loader.h"
 #include "tables/table_images.h"
 #include "toolkit/toolkit.h"
 
