@@ -90,12 +90,15 @@ constexpr int kByte1Shift = 0;
 constexpr int kByte2Shift = 8;
 constexpr int kByte3Shift = 16;
 
-// The bits of word 0 that a rule whose conditions hold no longer demands of
-// the mask: each condition bit that was tested, and the ignored bit.
-uint64_t ConditionBitsOf(const uint8_t* r) {
-  const unsigned byte2 = kIgnoredBit | (r[2] & (kEveryOrCovered | kEveryDxCovered));
-  unsigned byte3 = r[3] & (kTwoOrCovered | kNoSecondProperty);
-  if (!(r[2] & kEveryOrCovered)) byte3 |= r[3] & kSomeOrUncovered;
+// The bits of word 0 that a rule whose conditions (rule byte 2 | byte 3 <<
+// 8) hold no longer demands of the mask: each condition bit that was tested,
+// and the ignored bit.
+uint64_t ConditionBitsOf(unsigned conditions) {
+  const unsigned r2 = conditions & 0xFF;
+  const unsigned r3 = conditions >> 8;
+  const unsigned byte2 = kIgnoredBit | (r2 & (kEveryOrCovered | kEveryDxCovered));
+  unsigned byte3 = r3 & (kTwoOrCovered | kNoSecondProperty);
+  if (!(r2 & kEveryOrCovered)) byte3 |= r3 & kSomeOrUncovered;
   return (static_cast<uint64_t>(byte2) << kByte2Shift) | (static_cast<uint64_t>(byte3) << kByte3Shift);
 }
 
@@ -188,15 +191,17 @@ void FirstMissingBit(uint64_t need0, const RuleWords& need, const RuleWords& hav
 // kTraced the trace hears of every rule, with its 1-based number in the rule
 // table; the walk of a normal run is made without a test for it.
 // With kLoaded the words made at load are read, else the same words are
-// made here for each rule (a table that was not loaded).
-template <bool kTraced, bool kLoaded>
+// made here for each rule (a table that was not loaded). With kKeyed only the
+// rules of `keyed` are walked: those whose key does not pass them over.
+template <bool kTraced, bool kLoaded, bool kKeyed = false>
 WalkEnd WalkRulesOf(GroupState& s, const std::span<const DrgRule> rules, std::size_t first,
-                    int mdc, const DrgRule*& accepted, int& value) {
-  const RuleWords* words = kLoaded ? &s.active.drgRules->ruleWords[first] : nullptr;
+                    int mdc, const DrgRule*& accepted, int& value,
+                    std::span<const uint8_t> keyed = {}) {
+  const WalkRule* walk = kLoaded ? &s.active.drgRules->walkRules[first] : nullptr;
   const RuleWords have = CaseWordsOf(s.caseMask);
   const uint8_t key = s.principalDrgKey;
   const uint8_t caseErrors = s.caseErrors;  // the walk leaves it alone
-  RuleWords made{};
+  WalkRule made;
   auto tell = [&](std::size_t i, RuleOutcome outcome, RuleReason reason, int ruleByte = 0,
                   int bit = 0) {
     if constexpr (kTraced) {
@@ -205,25 +210,27 @@ WalkEnd WalkRulesOf(GroupState& s, const std::span<const DrgRule> rules, std::si
     }
   };
 
-  for (std::size_t i = 0; i < rules.size(); ++i) {
+  const std::size_t steps = kKeyed ? keyed.size() : rules.size();
+  for (std::size_t step = 0; step < steps; ++step) {
+    const std::size_t i = kKeyed ? keyed[step] : step;
     const DrgRule& rule = rules[i];
     const uint8_t* r = rule.bytes.data();
-    if (r[0] != 0 && r[0] != key) {
+    if (!kKeyed && r[0] != 0 && r[0] != key) {
       tell(i, RuleOutcome::kSkipped, RuleReason::kPrincipalKey);
       continue;
     }
     s.secondOrProcedureIndex = -1;
-    if constexpr (!kLoaded) made = RequireWordsOf(rule);
-    const RuleWords& need = kLoaded ? words[i] : made;
+    if constexpr (!kLoaded) made = WalkRuleOf(rule);
+    const WalkRule& w = kLoaded ? walk[i] : made;
+    const RuleWords& need = w.words;
     uint64_t need0 = need[0];
-    // Rule bytes 2 and 3 as one number (one load on a little-endian machine).
-    const unsigned conditions = r[2] | (unsigned{r[3]} << 8);
+    const unsigned conditions = w.conditions;
     if ((conditions & (kConditionsByte2 | kConditionsByte3 << 8)) != 0) {
       if (const RuleReason failure = ConditionFailure(s, r); failure != RuleReason::kNone) {
         tell(i, RuleOutcome::kRejected, failure);
         continue;
       }
-      need0 &= ~ConditionBitsOf(r);
+      need0 &= ~ConditionBitsOf(conditions);
     } else {
       need0 &= ~(static_cast<uint64_t>(kIgnoredBit) << kByte2Shift);
     }
@@ -285,13 +292,17 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
   const std::span<const DrgRule> rules = table.RulesOf(mdc);
   if (rules.empty()) return WalkEnd::kExhausted;
   const auto first = static_cast<std::size_t>(rules.data() - table.rules.data());
-  const bool loaded = table.ruleWords.size() == table.rules.size();
+  const bool loaded = table.walkRules.size() == table.rules.size();
   if (kTraceCompiledIn && s.trace != nullptr) [[unlikely]] {
     return loaded ? WalkRulesOf<true, true>(s, rules, first, mdc, accepted, value)
                   : WalkRulesOf<true, false>(s, rules, first, mdc, accepted, value);
   }
-  return loaded ? WalkRulesOf<false, true>(s, rules, first, mdc, accepted, value)
-                : WalkRulesOf<false, false>(s, rules, first, mdc, accepted, value);
+  if (!loaded) return WalkRulesOf<false, false>(s, rules, first, mdc, accepted, value);
+  const std::span<const uint8_t> keyed = table.KeyedRulesOf(mdc, s.principalDrgKey);
+  if (keyed.empty() && table.keyedRunOf.empty()) {
+    return WalkRulesOf<false, true>(s, rules, first, mdc, accepted, value);
+  }
+  return WalkRulesOf<false, true, true>(s, rules, first, mdc, accepted, value, keyed);
 }
 
 // Records which procedures and diagnoses the accepted rule used.

@@ -304,13 +304,14 @@ Status LoadDrgRuleTable(const FileFormat& format, const std::string& bytes, DrgR
 
   table->rules.resize(ruleCount);
   p = reader.Take(ruleSection.bytes());
-  table->ruleWords.resize(ruleCount);
+  table->walkRules.resize(ruleCount);
   for (std::size_t i = 0; i < ruleCount; ++i) {
     static_assert(sizeof table->rules[i].bytes == DrgRuleRecord::kBytes);
     std::memcpy(table->rules[i].bytes.data(), p, DrgRuleRecord::kBytes);
-    table->ruleWords[i] = RequireWordsOf(table->rules[i]);
+    table->walkRules[i] = WalkRuleOf(table->rules[i]);
     p += DrgRuleRecord::kBytes;
   }
+  table->MakeKeyedRules();
   return Status::Ok();
 }
 

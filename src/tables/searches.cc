@@ -1,6 +1,7 @@
 // Searches over the loaded tables and the choice of edition. Every index
 // used here was validated when the tables were loaded.
 #include <algorithm>
+#include <array>
 
 #include "tables/branch_free.h"
 #include "tables/codes.h"
@@ -69,12 +70,50 @@ std::span<const DrgRule> DrgRuleTable::RulesOf(int mdc) const {
   return std::span<const DrgRule>(rules).subspan(first, static_cast<std::size_t>(count));
 }
 
+std::span<const uint8_t> DrgRuleTable::KeyedRulesOf(int mdc, uint8_t key) const {
+  if (mdc < 1 || mdc > kMdcSlots || keyedRunOf.size() != std::size_t{kMdcSlots} * 256) return {};
+  const uint32_t run = keyedRunOf[static_cast<std::size_t>(mdc - 1) * 256 + key];
+  return std::span<const uint8_t>(keyedRules).subspan(run >> 8, run & 0xFF);
+}
+
+void DrgRuleTable::MakeKeyedRules() {
+  keyedRunOf.assign(std::size_t{kMdcSlots} * 256, 0);
+  keyedRules.clear();
+  for (int m = 1; m <= kMdcSlots; ++m) {
+    const std::span<const DrgRule> mdcRules = RulesOf(m);
+    // The keys of the MDC's rules; every other key shares the list of key 0.
+    std::array<bool, 256> present{};
+    present[0] = true;
+    for (const DrgRule& r : mdcRules) present[r.bytes[0]] = true;
+    const auto first = keyedRunOf.begin() + static_cast<std::ptrdiff_t>(m - 1) * 256;
+    for (int key = 0; key < 256; ++key) {
+      if (!present[static_cast<std::size_t>(key)]) continue;
+      const auto from = static_cast<uint32_t>(keyedRules.size());
+      for (std::size_t i = 0; i < mdcRules.size(); ++i) {
+        const uint8_t k = mdcRules[i].bytes[0];
+        if (k == 0 || k == key) keyedRules.push_back(static_cast<uint8_t>(i));
+      }
+      first[key] = from << 8 | static_cast<uint32_t>(keyedRules.size() - from);
+    }
+    for (int key = 1; key < 256; ++key) {
+      if (!present[static_cast<std::size_t>(key)]) first[key] = first[0];
+    }
+  }
+}
+
 RuleWords RequireWordsOf(const DrgRule& rule) {
   RuleWords words{};
   for (std::size_t k = 0; k < 42; ++k) {
     words[k / 8] |= static_cast<uint64_t>(rule.bytes[k + 1]) << (8 * (k % 8));
   }
   return words;
+}
+
+WalkRule WalkRuleOf(const DrgRule& rule) {
+  WalkRule w;
+  w.words = RequireWordsOf(rule);
+  w.conditions = static_cast<uint16_t>(rule.bytes[2] | rule.bytes[3] << 8);
+  return w;
 }
 
 int DrgValueOf(const DrgRule& rule) {

@@ -141,15 +141,33 @@ struct DrgRule {
 using RuleWords = std::array<uint64_t, 6>;
 RuleWords RequireWordsOf(const DrgRule& rule);
 
+// What the rule walk reads of every rule it tries, in one cache line.
+struct alignas(64) WalkRule {
+  RuleWords words{};        ///< RequireWordsOf(rule)
+  uint16_t conditions = 0;  ///< rule byte 2 | rule byte 3 << 8
+};
+WalkRule WalkRuleOf(const DrgRule& rule);
+
 struct DrgRuleTable {
   std::array<int16_t, kMdcSlots> mdcRuleStart{};  ///< 1-based first rule of MDC m at m - 1
   std::array<uint8_t, kMdcSlots> mdcRuleCount{};
   std::vector<DrgRule> rules;
-  std::vector<RuleWords> ruleWords;  ///< made at load: RequireWordsOf(rules[i]) at i
+  std::vector<WalkRule> walkRules;  ///< made at load: WalkRuleOf(rules[i]) at i
+  // Made at load: for MDC m and principal key k, the rules of the MDC whose
+  // drgKey is 0 or k, in file order, as positions among the MDC's rules.
+  // The list of (m, k) is keyedRules[f, f + c) for keyedRunOf[(m - 1) * 256
+  // + k] = f << 8 | c.
+  std::vector<uint32_t> keyedRunOf;
+  std::vector<uint8_t> keyedRules;
 
   // The rules of MDC m (1..30) in file order; empty for other m and for a
   // count of 0.
   std::span<const DrgRule> RulesOf(int mdc) const;
+  // The rules of MDC m that a principal key does not pass over, as positions
+  // in RulesOf(m); empty when the lists were not made.
+  std::span<const uint8_t> KeyedRulesOf(int mdc, uint8_t key) const;
+  // Makes keyedRunOf and keyedRules from mdcRuleStart, mdcRuleCount and rules.
+  void MakeKeyedRules();
 };
 
 // drgNumber * 10 + drgDigit, as stored (the digit byte may exceed 9).

@@ -364,6 +364,40 @@ TEST(RefinedCcRowTest, RowsMadeAtLoadFindWhatTheBisectionFinds) {
   }
 }
 
+// The walk over the rules a principal key does not pass over, listed at
+// load, stands for the walk over every rule of the MDC: a set without the
+// lists groups every case alike. (The mix must reach rules of many keys.)
+TEST(KeyedRulesTest, WalkingTheKeysListsGroupsAsWalkingEveryRule) {
+  for (const uint64_t seed : {5, 77}) {
+    const TableImages images = SynthTables(seed);
+    auto loaded = LoadTablesFromImages(images);
+    ASSERT_TRUE(loaded.ok()) << loaded.message();
+    const std::shared_ptr<const TableSet> keyed = *loaded;
+    auto again = LoadTablesFromImages(images);
+    ASSERT_TRUE(again.ok()) << again.message();
+    const std::shared_ptr<const TableSet> whole = *again;
+    // A set of this test's own, loaded for it alone.
+    for (DrgRuleTable& t : const_cast<TableSet&>(*whole).drgRules) {
+      ASSERT_FALSE(t.keyedRunOf.empty()) << seed;
+      t.keyedRunOf.clear();
+      t.keyedRules.clear();
+    }
+    Grouper byLists(keyed);
+    Grouper byAll(whole);
+    int differing = 0;
+    std::set<int> drgs;
+    for (const Case& c : MakeCases(*keyed, 321, 4000)) {
+      const Outcome want = Group(byAll, c);
+      if (Group(byLists, c) != want && ++differing <= 3) {
+        ADD_FAILURE() << "seed " << seed << ": case " << std::string(c.date, 8) << " differs";
+      }
+      drgs.insert(want.fields[0]);
+    }
+    EXPECT_EQ(differing, 0) << seed;
+    EXPECT_GT(drgs.size(), 40u) << seed;
+  }
+}
+
 // A set reloaded in place one file at a time, and copied back to its base
 // between files, groups as the whole load of the images with that file
 // replaced: every file of another synthetic set in turn into the same

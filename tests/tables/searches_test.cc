@@ -179,13 +179,16 @@ TEST(DrgRuleTest, RuleWordsHoldTheRequireBytes) {
   for (const auto& set : sets) {
     ASSERT_NE(set, nullptr);
     for (const DrgRuleTable& t : set->drgRules) {
-      ASSERT_EQ(t.ruleWords.size(), t.rules.size());
+      ASSERT_EQ(t.walkRules.size(), t.rules.size());
       for (std::size_t i = 0; i < t.rules.size(); ++i) {
-        ASSERT_EQ(t.ruleWords[i], RequireWordsOf(t.rules[i]));
+        const WalkRule& w = t.walkRules[i];
+        ASSERT_EQ(w.words, RequireWordsOf(t.rules[i]));
         for (std::size_t k = 0; k < 48; ++k) {
-          const auto byte = static_cast<uint8_t>(t.ruleWords[i][k / 8] >> (8 * (k % 8)));
+          const auto byte = static_cast<uint8_t>(w.words[k / 8] >> (8 * (k % 8)));
           ASSERT_EQ(byte, k < 42 ? t.rules[i].bytes[k + 1] : 0) << "rule " << i << " byte " << k;
         }
+        ASSERT_EQ(w.conditions & 0xFF, t.rules[i].bytes[2]) << "rule " << i;
+        ASSERT_EQ(w.conditions >> 8, t.rules[i].bytes[3]) << "rule " << i;
       }
     }
   }
