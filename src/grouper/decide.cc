@@ -511,33 +511,20 @@ void ResetDecision(GroupState& s) {
   s.baseDrg = kUngroupableDrg;
   s.groupStatus = kGroupPrincipalUnusable;
   s.mdc = kResetMdc;
-  s.caseErrors = 0;
 
-  auto& mask = s.caseMask;
-  if (s.age < 0 || s.age > 124) {
-    s.caseErrors |= kAgeInvalid;
-  } else if (s.age >= 36) {
-    mask[0] |= kAdult;
-    mask[1] |= kAge36;
-  } else if (s.age >= 18) {
-    mask[0] |= kAdult;
-  }
-
-  if (s.sex == 1) {
-    mask[0] |= kSex1;
-  } else if (s.sex == 2) {
-    mask[0] |= kSex2;
-  } else {
-    s.caseErrors |= kSexInvalid;
-  }
-
-  if (s.dischargeStatus < 0) {
-    s.caseErrors |= kStatusInvalid;
-  } else if (s.dischargeStatus == 4) {
-    mask[0] |= kStatus4;
-  } else {
-    mask[1] |= kStatusValidNot4;
-  }
+  // The demographic bits, made without a branch on the case's values (which
+  // vary from case to case in no order a predictor could learn).
+  auto bit = [](bool on, uint8_t b) { return static_cast<uint8_t>(-static_cast<int>(on) & b); };
+  const bool ageValid = s.age >= 0 && s.age <= 124;
+  const bool status4 = s.dischargeStatus == 4;
+  const bool statusValid = s.dischargeStatus >= 0;
+  s.caseMask[0] = static_cast<uint8_t>(bit(ageValid && s.age >= 18, kAdult) | bit(s.sex == 1, kSex1) |
+                                       bit(s.sex == 2, kSex2) | bit(status4, kStatus4));
+  s.caseMask[1] = static_cast<uint8_t>(bit(ageValid && s.age >= 36, kAge36) |
+                                       bit(statusValid && !status4, kStatusValidNot4));
+  s.caseErrors = static_cast<uint8_t>(bit(!ageValid, kAgeInvalid) |
+                                      bit(s.sex != 1 && s.sex != 2, kSexInvalid) |
+                                      bit(!statusValid, kStatusInvalid));
 
   // Only filled entries need clearing.
   for (unsigned m = s.classedDiagnoses; m != 0; m &= m - 1) {
