@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <numeric>
@@ -329,6 +330,36 @@ TEST(CcMemoTest, MemoHoldsWhatTheSearchesFind) {
 }
 
 
+// Groups `count` cases made with `caseSeed` by the set of `images` as loaded
+// and by a second load of them that `strip` has changed (an index made at
+// load taken away, so that the searches it stands for run instead). Returns
+// the outcomes of the stripped set; a case that differs is a failure.
+std::vector<Outcome> GroupWithAndWithout(const std::string& label, const TableImages& images,
+                                         const std::function<void(TableSet&)>& strip,
+                                         uint64_t caseSeed, int count) {
+  auto loaded = LoadTablesFromImages(images);
+  auto again = LoadTablesFromImages(images);
+  if (!loaded.ok() || !again.ok()) {
+    ADD_FAILURE() << label << ": " << loaded.message() << " / " << again.message();
+    return {};
+  }
+  const std::shared_ptr<const TableSet> made = *loaded;
+  // A set of this test's own, loaded for it alone.
+  strip(const_cast<TableSet&>(**again));
+  Grouper byIndex(made);
+  Grouper bySearch(*again);
+  std::vector<Outcome> outcomes;
+  int differing = 0;
+  for (const Case& c : MakeCases(*made, caseSeed, count)) {
+    outcomes.push_back(Group(bySearch, c));
+    if (Group(byIndex, c) != outcomes.back() && ++differing <= 3) {
+      ADD_FAILURE() << label << ": case " << std::string(c.date, 8) << " differs";
+    }
+  }
+  EXPECT_EQ(differing, 0) << label;
+  return outcomes;
+}
+
 // The RDRGCC rows made at load for each diagnosis entry stand for the
 // bisection by code: a table set without them groups every case alike, also
 // with rows out of code order (where the bisection misses rows).
@@ -337,29 +368,14 @@ TEST(RefinedCcRowTest, RowsMadeAtLoadFindWhatTheBisectionFinds) {
       {"seed 5", SynthTables(5)}, {"seed 77", SynthTables(77)},
       {"unsorted RDRGCC", UnsortedRefinedCc(5)}};
   for (const auto& [label, images] : sets) {
-    auto loaded = LoadTablesFromImages(images);
-    ASSERT_TRUE(loaded.ok()) << label << ": " << loaded.message();
-    const std::shared_ptr<const TableSet> made = *loaded;
-    auto again = LoadTablesFromImages(images);
-    ASSERT_TRUE(again.ok()) << label << ": " << again.message();
-    const std::shared_ptr<const TableSet> searched = *again;
-    // A set of this test's own, loaded for it alone.
-    for (DiagnosisTable& dx : const_cast<TableSet&>(*searched).diagnosis) {
-      ASSERT_EQ(dx.refinedCcRow.size(), dx.entryTail.size()) << label;
-      dx.refinedCcRow.clear();
-    }
-    Grouper byRows(made);
-    Grouper bySearch(searched);
-    int differing = 0;
-    std::set<int> codes;
-    for (const Case& c : MakeCases(*made, 123, 4000)) {
-      const Outcome want = Group(bySearch, c);
-      if (Group(byRows, c) != want && ++differing <= 3) {
-        ADD_FAILURE() << label << ": case " << std::string(c.date, 8) << " differs";
+    auto strip = [label = label](TableSet& set) {
+      for (DiagnosisTable& dx : set.diagnosis) {
+        EXPECT_EQ(dx.refinedCcRow.size(), dx.entryTail.size()) << label;
+        dx.refinedCcRow.clear();
       }
-      codes.insert(want.groupCode);
-    }
-    EXPECT_EQ(differing, 0) << label;
+    };
+    std::set<int> codes;
+    for (const Outcome& o : GroupWithAndWithout(label, images, strip, 123, 4000)) codes.insert(o.groupCode);
     EXPECT_GT(codes.size(), 50u) << label;
   }
 }
@@ -369,31 +385,18 @@ TEST(RefinedCcRowTest, RowsMadeAtLoadFindWhatTheBisectionFinds) {
 // lists groups every case alike. (The mix must reach rules of many keys.)
 TEST(KeyedRulesTest, WalkingTheKeysListsGroupsAsWalkingEveryRule) {
   for (const uint64_t seed : {5, 77}) {
-    const TableImages images = SynthTables(seed);
-    auto loaded = LoadTablesFromImages(images);
-    ASSERT_TRUE(loaded.ok()) << loaded.message();
-    const std::shared_ptr<const TableSet> keyed = *loaded;
-    auto again = LoadTablesFromImages(images);
-    ASSERT_TRUE(again.ok()) << again.message();
-    const std::shared_ptr<const TableSet> whole = *again;
-    // A set of this test's own, loaded for it alone.
-    for (DrgRuleTable& t : const_cast<TableSet&>(*whole).drgRules) {
-      ASSERT_FALSE(t.keyedRunOf.empty()) << seed;
-      t.keyedRunOf.clear();
-      t.keyedRules.clear();
-    }
-    Grouper byLists(keyed);
-    Grouper byAll(whole);
-    int differing = 0;
-    std::set<int> drgs;
-    for (const Case& c : MakeCases(*keyed, 321, 4000)) {
-      const Outcome want = Group(byAll, c);
-      if (Group(byLists, c) != want && ++differing <= 3) {
-        ADD_FAILURE() << "seed " << seed << ": case " << std::string(c.date, 8) << " differs";
+    auto strip = [seed](TableSet& set) {
+      for (DrgRuleTable& t : set.drgRules) {
+        EXPECT_FALSE(t.keyedRunOf.empty()) << seed;
+        t.keyedRunOf.clear();
+        t.keyedRules.clear();
       }
-      drgs.insert(want.fields[0]);
+    };
+    const std::string label = "seed " + std::to_string(seed);
+    std::set<int> drgs;
+    for (const Outcome& o : GroupWithAndWithout(label, SynthTables(seed), strip, 321, 4000)) {
+      drgs.insert(o.fields[0]);
     }
-    EXPECT_EQ(differing, 0) << seed;
     EXPECT_GT(drgs.size(), 40u) << seed;
   }
 }
