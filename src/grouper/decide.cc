@@ -298,11 +298,9 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
                   : WalkRulesOf<true, false>(s, rules, first, mdc, accepted, value);
   }
   if (!loaded) return WalkRulesOf<false, false>(s, rules, first, mdc, accepted, value);
-  const std::span<const uint8_t> keyed = table.KeyedRulesOf(mdc, s.principalDrgKey);
-  if (keyed.empty() && table.keyedRunOf.empty()) {
-    return WalkRulesOf<false, true>(s, rules, first, mdc, accepted, value);
-  }
-  return WalkRulesOf<false, true, true>(s, rules, first, mdc, accepted, value, keyed);
+  if (table.keyedRunOf.empty()) return WalkRulesOf<false, true>(s, rules, first, mdc, accepted, value);
+  return WalkRulesOf<false, true, true>(s, rules, first, mdc, accepted, value,
+                                        table.KeyedRulesOf(mdc, s.principalDrgKey));
 }
 
 // Records which procedures and diagnoses the accepted rule used.
