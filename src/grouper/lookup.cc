@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "grouper/values.h"
-#include "tables/branch_free.h"
 #include "tables/codes.h"
 
 namespace tallow {
@@ -17,54 +16,23 @@ constexpr char kDatedTablesFrom[] = "20020101";
 
 bool BeforeDatedTables(const GroupState& s) { return DateBefore(s.caseDate, kDatedTablesFrom); }
 
-// Entries of a diagnosis category: the stored count as a signed 8-bit value,
-// so a category holds at most 127 entries and a larger count none.
-int DiagnosisCategoryCount(const DiagnosisTable& t, int category) {
-  return static_cast<int8_t>(t.categoryCount[category]);
-}
-
 bool SameCode(const char* a, const char* b) { return PackCodeToNul(a) == PackCodeToNul(b); }
 
 }  // namespace
 
 int LookupDiagnosisCode(const GroupState& s, const char* code) {
-  DecodedCode key;
-  if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
-
   const DiagnosisTable& t = *s.active.diagnosis;
-  const int count = DiagnosisCategoryCount(t, key.category);
-  if (count <= 0) return -1;
-  const int start = t.categoryStart[key.category];
-  const int end = start + count;
-
-  // Before the dated tables, tails ascend within a category: the first tail
-  // not below the key decides. From them on, the first equal tail.
-  const uint8_t* tails = t.entryTail.data();
-  const std::size_t size = t.entryTail.size();
-  const auto tail = static_cast<uint8_t>(key.tail);
-  int found = -1;
-  if (BeforeDatedTables(s)) {
-    const int e = FirstTail<TailMatch::kAtLeast>(tails, size, start, count, tail);
-    if (e >= 0 && tails[e] == tail) found = e;
-  } else {
-    found = FirstTail<TailMatch::kEqual>(tails, size, start, count, tail);
-  }
-  if (found < 0) return -1;
-
-  // A code held by two adjacent entries: the second serves female cases.
-  if (found + 1 < end && s.sex == 2 && t.entryTail[found + 1] == key.tail) return found + 1;
-  return found;
+  const bool before = BeforeDatedTables(s);
+  if (t.codeIndex.empty()) return SearchDiagnosisTable(t, code, before, s.sex == 2);
+  const CodeIndex::Values* found = t.codeIndex.Find(PackCode(code));
+  return found == nullptr ? -1 : (*found)[(before ? 0 : 2) + (s.sex == 2 ? 1 : 0)];
 }
 
 int FindDiagnosisEntry(const GroupState& s, const char* code) {
-  DecodedCode key;
-  if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
   const DiagnosisTable& t = *s.active.diagnosis;
-  const int count = DiagnosisCategoryCount(t, key.category);
-  if (count <= 0) return -1;
-  return FirstTail<TailMatch::kEqual>(t.entryTail.data(), t.entryTail.size(),
-                                      t.categoryStart[key.category], count,
-                                      static_cast<uint8_t>(key.tail));
+  if (t.codeIndex.empty()) return FirstDiagnosisEntryOf(t, code);
+  const CodeIndex::Values* found = t.codeIndex.Find(PackCode(code));
+  return found == nullptr ? -1 : (*found)[2];
 }
 
 int LookupProcedureCode(const GroupState& s, const char* code) {
@@ -80,14 +48,9 @@ int LookupProcedureCode(const GroupState& s, const char* code) {
   if (BeforeDatedTables(s)) {
     const ProcedureTable* t = s.active.procedure;
     if (t == nullptr) return -1;  // the active edition has no category-indexed table
-    DecodedCode key;
-    if (!DecodeCode(code, /*strictTail=*/false, &key)) return -1;
-    const int count = t->categoryCount[key.category];
-    if (count == 0) return -1;
-    const auto tail = static_cast<uint8_t>(key.tail);
-    const int e = FirstTail<TailMatch::kAtLeast>(t->entryTail.data(), t->entryTail.size(),
-                                                 t->categoryStart[key.category], count, tail);
-    return e >= 0 && t->entryTail[e] == tail ? e : -1;
+    if (t->codeIndex.empty()) return SearchProcedureTable(*t, code);
+    const CodeIndex::Values* found = t->codeIndex.Find(PackCode(code));
+    return found == nullptr ? -1 : (*found)[0];
   }
 
   // Dated rows: the first row of the code, then along the run of that code

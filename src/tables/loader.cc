@@ -167,8 +167,13 @@ Status LoadDiagnosisTable(const FileFormat& format, const std::string& bytes,
   // Filled from the neonate marks later; entries the marks do not reach keep '0'.
   table->neonateMark.assign(entries, '0');
 
-  return CheckEntryClasses(name, table->categoryCount, table->categoryStart, table->entryTail,
-                           table->entryClass, classSection.records);
+  if (Status s = CheckEntryClasses(name, table->categoryCount, table->categoryStart,
+                                   table->entryTail, table->entryClass, classSection.records);
+      !s.ok()) {
+    return s;
+  }
+  MakeCodeIndex(*table);
+  return Status::Ok();
 }
 
 Status LoadProcedureTable(const FileFormat& format, const std::string& bytes,
@@ -205,8 +210,13 @@ Status LoadProcedureTable(const FileFormat& format, const std::string& bytes,
     p += ProcedureClassRecord::kBytes;
   }
 
-  return CheckEntryClasses(name, table->categoryCount, table->categoryStart, table->entryTail,
-                           table->entryClass, classSection.records);
+  if (Status s = CheckEntryClasses(name, table->categoryCount, table->categoryStart,
+                                   table->entryTail, table->entryClass, classSection.records);
+      !s.ok()) {
+    return s;
+  }
+  MakeCodeIndex(*table);
+  return Status::Ok();
 }
 
 // ---------------------------------------------------------------------------
@@ -272,6 +282,7 @@ Status LoadDatedProcedureTable(const FileFormat& format, const std::string& byte
               index.end());
   table->firstRows = std::move(index);
   MakeCategoryIndex(*table);
+  MakeRunIndex(*table);
   return Status::Ok();
 }
 

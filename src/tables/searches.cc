@@ -2,6 +2,7 @@
 // used here was validated when the tables were loaded.
 #include <algorithm>
 #include <array>
+#include <vector>
 
 #include "tables/branch_free.h"
 #include "tables/codes.h"
@@ -45,8 +46,147 @@ void MakeCategoryIndex(DatedProcedureTable& table) {
   }
 }
 
+void MakeRunIndex(DatedProcedureTable& table) {
+  table.runIndex.Reserve(table.firstRows.size());
+  for (const DatedProcedureTable::FirstRow& r : table.firstRows) {
+    table.runIndex.Add(r.key, {static_cast<int16_t>(r.row), static_cast<int16_t>(r.run), 0, 0});
+  }
+}
+
+namespace {
+
+// Entries of a diagnosis category: the stored count as a signed 8-bit value,
+// so a category holds at most 127 entries and a larger count none.
+int DiagnosisCategoryCount(const DiagnosisTable& t, int category) {
+  return static_cast<int8_t>(t.categoryCount[category]);
+}
+
+// Calls add(key, e, atLeast, end) for the first entry e of every distinct
+// tail among the entries [start, end) of each category of a category-indexed
+// table, with key the PackCode of the code of the category and tail, and
+// atLeast the first entry from start on whose tail is not below e's: the codes
+// the table can find. A tail with a half that no
+// character gives (10 to 14) stands for no code, and with strictTail (as
+// DecodeCode) neither does a blank fourth character before a digit.
+template <typename Count, typename Add>
+void ForEachHeldCode(const std::array<int16_t, kCategorySlots>& starts,
+                     const std::vector<uint8_t>& tails, bool strictTail, Count count, Add add) {
+  const auto size = static_cast<int>(tails.size());
+  auto character = [](int half) { return half == 15 ? uint64_t{' '} : uint64_t('0' + half); };
+  for (int c = 0; c < kCategorySlots; ++c) {
+    const int start = std::max(int{starts[static_cast<std::size_t>(c)]}, 0);
+    const int end = std::min(start + std::max(count(c), 0), size);
+    const uint64_t head = (uint64_t('A' + c / 100) << 32) | (uint64_t('0' + (c / 10) % 10) << 24) |
+                          (uint64_t('0' + c % 10) << 16);
+    std::array<bool, 256> seen{};
+    int highest = -1;  // of the tails before e
+    for (int e = start; e < end; ++e) {
+      const uint8_t tail = tails[static_cast<std::size_t>(e)];
+      const int high = tail >> 4;
+      const int low = tail & 0xF;
+      const bool first = !seen[tail];
+      seen[tail] = true;
+      const bool aboveAllBefore = highest < tail;
+      highest = std::max(highest, int{tail});
+      if (!first || (high > 9 && high != 15) || (low > 9 && low != 15)) continue;
+      if (strictTail && high == 15 && low != 15) continue;
+      int atLeast = e;  // in tail order (as built) no earlier tail is as high
+      if (!aboveAllBefore) {
+        for (atLeast = start; tails[static_cast<std::size_t>(atLeast)] < tail;) ++atLeast;
+      }
+      add(head | (character(high) << 8) | character(low), e, atLeast, end);
+    }
+  }
+}
+
+}  // namespace
+
+int SearchDiagnosisTable(const DiagnosisTable& t, const char* code, bool beforeDated, bool female) {
+  DecodedCode key;
+  if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
+  const int count = DiagnosisCategoryCount(t, key.category);
+  if (count <= 0) return -1;
+  const int start = t.categoryStart[key.category];
+  const int end = start + count;
+
+  // Before the dated tables, tails ascend within a category: the first tail
+  // not below the key decides. From them on, the first equal tail.
+  const uint8_t* tails = t.entryTail.data();
+  const std::size_t size = t.entryTail.size();
+  const auto tail = static_cast<uint8_t>(key.tail);
+  int found = -1;
+  if (beforeDated) {
+    const int e = FirstTail<TailMatch::kAtLeast>(tails, size, start, count, tail);
+    if (e >= 0 && tails[e] == tail) found = e;
+  } else {
+    found = FirstTail<TailMatch::kEqual>(tails, size, start, count, tail);
+  }
+  if (found < 0) return -1;
+
+  // A code held by two adjacent entries: the second serves female cases.
+  if (found + 1 < end && female && t.entryTail[found + 1] == key.tail) return found + 1;
+  return found;
+}
+
+int FirstDiagnosisEntryOf(const DiagnosisTable& t, const char* code) {
+  DecodedCode key;
+  if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
+  const int count = DiagnosisCategoryCount(t, key.category);
+  if (count <= 0) return -1;
+  return FirstTail<TailMatch::kEqual>(t.entryTail.data(), t.entryTail.size(),
+                                      t.categoryStart[key.category], count,
+                                      static_cast<uint8_t>(key.tail));
+}
+
+int SearchProcedureTable(const ProcedureTable& t, const char* code) {
+  DecodedCode key;
+  if (!DecodeCode(code, /*strictTail=*/false, &key)) return -1;
+  const int count = t.categoryCount[key.category];
+  if (count == 0) return -1;
+  const auto tail = static_cast<uint8_t>(key.tail);
+  const int e = FirstTail<TailMatch::kAtLeast>(t.entryTail.data(), t.entryTail.size(),
+                                               t.categoryStart[key.category], count, tail);
+  return e >= 0 && t.entryTail[e] == tail ? e : -1;
+}
+
+// The searches above, for every code a table holds at once.
+void MakeCodeIndex(DiagnosisTable& table) {
+  const uint8_t* tails = table.entryTail.data();
+  CodeIndex index;
+  index.Reserve(table.entryTail.size());
+  auto female = [&](int found, int end) {
+    return found >= 0 && found + 1 < end && tails[found + 1] == tails[found] ? found + 1 : found;
+  };
+  ForEachHeldCode(
+      table.categoryStart, table.entryTail, /*strictTail=*/true,
+      [&](int c) { return DiagnosisCategoryCount(table, c); },
+      [&](uint64_t key, int e, int atLeast, int end) {
+        const int before = tails[atLeast] == tails[e] ? atLeast : -1;
+        index.Add(key, {static_cast<int16_t>(before), static_cast<int16_t>(female(before, end)),
+                        static_cast<int16_t>(e), static_cast<int16_t>(female(e, end))});
+      });
+  table.codeIndex = std::move(index);
+}
+
+void MakeCodeIndex(ProcedureTable& table) {
+  const uint8_t* tails = table.entryTail.data();
+  CodeIndex index;
+  index.Reserve(table.entryTail.size());
+  ForEachHeldCode(
+      table.categoryStart, table.entryTail, /*strictTail=*/false,
+      [&](int c) { return int{table.categoryCount[static_cast<std::size_t>(c)]}; },
+      [&](uint64_t key, int e, int atLeast, int) {
+        if (tails[atLeast] == tails[e]) index.Add(key, {static_cast<int16_t>(atLeast), 0, 0, 0});
+      });
+  table.codeIndex = std::move(index);
+}
+
 DatedProcedureTable::Run DatedProcedureTable::RunOf(const char* code) const {
   const uint64_t key = PackCodeToNul(code);
+  if (!runIndex.empty()) {
+    const CodeIndex::Values* found = runIndex.Find(key);
+    return found == nullptr ? Run{} : Run{(*found)[0], (*found)[1]};
+  }
   auto first = firstRows.begin();
   auto last = firstRows.end();
   // The keys of a category's codes lie between its key and the next one's.

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "tables/code_index.h"
 #include "tables/codes.h"
 #include "tables/formats.h"
 #include "tables/status.h"
@@ -63,6 +64,12 @@ struct DiagnosisTable {
   // kRefinedCcSearch for an entry that no code reaches or more than one
   // does (categories that share entries). Empty when not made.
   std::vector<int32_t> refinedCcRow;
+  // Made at load (MakeCodeIndex): for every code the table holds, the entries
+  // SearchDiagnosisTable gives: [0] before the dated tables, [1] the same for
+  // a female case, [2] from the dated tables on, [3] the same for a female
+  // case; [2] is also the code's first entry (FirstDiagnosisEntryOf). Every
+  // search gives -1 for a code not in it. Empty when not made.
+  CodeIndex codeIndex;
 
   // Class record of an entry that belongs to a category (validated at load).
   const DiagnosisClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
@@ -88,6 +95,10 @@ struct ProcedureTable {  // editions 8 and 9
   std::vector<uint8_t> entryTail;
   std::vector<int16_t> entryClass;  ///< 1-based
   std::vector<ProcedureClass> classes;
+  // Made at load (MakeCodeIndex): for every code the table holds, [0] the
+  // entry SearchProcedureTable gives. It gives -1 for a code not in it. Empty
+  // when not made.
+  CodeIndex codeIndex;
 
   const ProcedureClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
 };
@@ -116,6 +127,10 @@ struct DatedProcedureTable {  // SGTAB0, editions 0 and 1
   // firstRows.size() at kCategorySlots. Empty when not made: FirstRowOf then
   // bisects the whole of firstRows.
   std::vector<int32_t> categoryFirst;
+  // Made with firstRows (MakeRunIndex): the key of every entry of firstRows
+  // with [0] its row and [1] its run. Empty when not made: RunOf then
+  // searches firstRows.
+  CodeIndex runIndex;
 
   // The first row whose code equals the five characters at `code` (-1 when
   // none does), and how many rows from it on hold the code one after another
@@ -336,9 +351,29 @@ struct EditionView {
   const RefinedCcTable* refinedCc = nullptr;
 };
 
+// Made at load from SGTAB0's firstRows: categoryFirst and runIndex.
+void MakeCategoryIndex(DatedProcedureTable& table);
+void MakeRunIndex(DatedProcedureTable& table);
+
+// The plain searches of the category-indexed tables, which their code
+// indexes stand for. A code is five characters (codes.h).
+// The entry of a diagnosis code, or -1: the category's first entry whose tail
+// equals the code's; before the dated tables the first whose tail is not below
+// it, when that one is equal. Of two adjacent entries with the code a female
+// case gets the second.
+int SearchDiagnosisTable(const DiagnosisTable& t, const char* code, bool beforeDated, bool female);
+// The category's first entry whose tail equals the code's, or -1.
+int FirstDiagnosisEntryOf(const DiagnosisTable& t, const char* code);
+// The first procedure entry whose tail is not below the code's, when that one
+// is equal (the code's fourth and fifth characters each a digit or a blank),
+// or -1.
+int SearchProcedureTable(const ProcedureTable& t, const char* code);
+// Makes the code indexes from the loaded category index, tails and counts.
+void MakeCodeIndex(DiagnosisTable& table);
+void MakeCodeIndex(ProcedureTable& table);
+
 // Fills DiagnosisTable::ccExclusionRow of every edition from the loaded
 // diagnosis and CC exclusion tables, and RefinedCcTable::keys.
-void MakeCategoryIndex(DatedProcedureTable& table);
 void MakeCcExclusionRows(TableSet& tables);
 // The same for the diagnosis table of one edition, and for one refined CC
 // table, after one of the tables they are made from was read again: the CC

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <vector>
 #include <string>
 
 #include "grouper/test_case.h"
@@ -254,6 +256,76 @@ TEST(DatedLookup, FirstRowByCategoryAgreesWithAScanOnSyntheticSets) {
     }
     EXPECT_GT(found, 1000);
     EXPECT_GT(absent, 1000);
+  }
+}
+
+// The code indexes made at load stand for the searches: over every code of
+// each category a table holds (and of a few it does not), both sexes and
+// every edition, the lookups give the same entries with the indexes as with
+// them removed. One set holds tails out of order and codes held twice.
+TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
+  constexpr char kOutOfOrder[] =
+      "class 1 5 0 0 0000000000\nclass 2 5 0 0 0000000000\nclass 3 5 0 0 0000000000\n"
+      "entry K409 1\nentry K409 2\nentry K401 3\nentry K40 1\nentry K405 2\nentry K407 3\n"
+      "entry K407 1\nentry I211 2\nentry I211 3\nentry I21 1\nentry J189 2\nentry J180 3\n";
+  constexpr char kOutOfOrderProcedures[] = "class 1 0:01\nclass 2 0:02\n"
+                                           "entry M0109 1\nentry M0101 2\nentry M010 1\nentry M0105 2\n";
+  const std::map<std::string, std::string> fixture = {
+      {"DXTAB8", kOutOfOrder}, {"DXTAB9", kOutOfOrder}, {"DXTAB0", kOutOfOrder},
+      {"DXTAB1", kOutOfOrder}, {"SGTAB8", kOutOfOrderProcedures}, {"SGTAB9", kOutOfOrderProcedures},
+      {"SGTAB0", kDatedProcedures}};
+  for (int set = 0; set < 3; ++set) {
+    SCOPED_TRACE(set);
+    auto load = [&] { return set == 0 ? BuildTables(fixture) : LoadedSynth(static_cast<uint64_t>(set)); };
+    const std::shared_ptr<const TableSet> indexed = load();
+    const std::shared_ptr<const TableSet> searched = load();
+    ASSERT_NE(indexed, nullptr);
+    ASSERT_NE(searched, nullptr);
+    auto& plain = const_cast<TableSet&>(*searched);  // loaded for this test alone
+    for (DiagnosisTable& t : plain.diagnosis) {
+      ASSERT_FALSE(t.codeIndex.empty());
+      t.codeIndex.clear();
+    }
+    for (ProcedureTable& t : plain.procedure) t.codeIndex.clear();
+    plain.datedProcedure.runIndex.clear();
+
+    // Categories with entries in some table, and every tenth of the others.
+    std::vector<int> categories;
+    for (int c = 0; c < kCategorySlots; ++c) {
+      bool held = c % 10 == 0;
+      for (const DiagnosisTable& t : indexed->diagnosis) held = held || t.categoryCount[c] != 0;
+      for (const ProcedureTable& t : indexed->procedure) held = held || t.categoryCount[c] != 0;
+      if (held) categories.push_back(c);
+    }
+    const char kHalves[] = "0123456789 x";
+    int found = 0;
+    for (const char* date : {"19980101", "20010101", "20020601", "20030101"}) {
+      for (const int16_t sex : {1, 2}) {
+        TestCase a(indexed, date);
+        TestCase b(searched, date);
+        a.s.sex = b.s.sex = sex;
+        auto same = [&](const char* code) {
+          const int e = LookupDiagnosisCode(a.s, code);
+          ASSERT_EQ(e, LookupDiagnosisCode(b.s, code)) << code << " " << date << " " << sex;
+          ASSERT_EQ(FindDiagnosisEntry(a.s, code), FindDiagnosisEntry(b.s, code)) << code;
+          const int p = LookupProcedureCode(a.s, code);
+          ASSERT_EQ(p, LookupProcedureCode(b.s, code)) << code << " " << date;
+          found += (e >= 0) + (p >= 0);
+        };
+        for (const int c : categories) {
+          for (const char high : kHalves) {
+            for (const char low : kHalves) {
+              const std::string code = CodeText(c, 0).substr(0, 3) + high + low;
+              ASSERT_NO_FATAL_FAILURE(same(code.c_str()));
+            }
+          }
+        }
+        for (const char* code : {"     ", "00000", "k4090", "K4\0 9", "\0\0\0\0\0", "M01\0\0"}) {
+          ASSERT_NO_FATAL_FAILURE(same(code));
+        }
+      }
+    }
+    EXPECT_GT(found, set == 0 ? 40 : 10000);
   }
 }
 
