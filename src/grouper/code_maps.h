@@ -84,6 +84,7 @@ class CodeConversions {
  private:
   std::vector<uint64_t> keys_;  ///< sorted
   std::vector<Entry> entries_;  ///< in the order of keys_
+  CodeIndex index_;             ///< each key with its place in keys_
 };
 
 }  // namespace tallow
