@@ -4,8 +4,10 @@
 //
 // Keys are PackCode or PackCodeToNul values (40 bits); each holds four
 // 16-bit values whose meaning the owning table gives. The slots are open
-// addressed with linear probing and at most four fifths full, so a probe
-// ends at the key or at an empty slot.
+// addressed with linear probing, at most half full for up to kSmall keys (a
+// search for a key not added ends soon) and at most four fifths full for
+// more (the memory of the large diagnosis tables), so a probe ends at the
+// key or at an empty slot.
 #pragma once
 
 #include <array>
@@ -19,10 +21,12 @@ class CodeIndex {
  public:
   using Values = std::array<int16_t, 4>;
 
+  static constexpr std::size_t kSmall = 4096;
+
   // Room for `keys` keys; drops what was added before.
   void Reserve(std::size_t keys) {
     std::size_t slots = 8;
-    while (slots < keys + keys / 4 + 1) slots *= 2;
+    while (slots < (keys <= kSmall ? 2 * keys : keys + keys / 4 + 1)) slots *= 2;
     slots_.assign(slots, Slot{});
     shift_ = 64;
     for (std::size_t s = slots; s > 1; s /= 2) --shift_;
