@@ -209,17 +209,17 @@ CodeConversions::CodeConversions(const TableSet* tables) {
     convert(kStepJan2001, jan2001);
     convert(kStepFrom2001, from2001);
   }
-  // Entries are numbered in 16 bits; a longer list is bisected.
-  if (keys_.size() <= static_cast<std::size_t>(INT16_MAX)) {
+  // A list longer than the index can number is bisected.
+  if (keys_.size() <= CodeIndex::kMaxValue) {
     index_.Reserve(keys_.size());
-    for (std::size_t k = 0; k < keys_.size(); ++k) index_.Add(keys_[k], {static_cast<int16_t>(k), 0, 0, 0});
+    for (std::size_t k = 0; k < keys_.size(); ++k) index_.Add(keys_[k], static_cast<uint32_t>(k));
   }
 }
 
 const CodeConversions::Entry* CodeConversions::Find(uint64_t key) const {
   if (!index_.empty()) {
-    const CodeIndex::Values* found = index_.Find(key);
-    return found == nullptr ? nullptr : &entries_[static_cast<std::size_t>((*found)[0])];
+    const int32_t found = index_.Find(key);
+    return found < 0 ? nullptr : &entries_[static_cast<std::size_t>(found)];
   }
   const std::size_t i =
       LowerBoundWithoutBranches(keys_.size(), [&](std::size_t k) { return keys_[k] < key; });

@@ -24,15 +24,17 @@ int LookupDiagnosisCode(const GroupState& s, const char* code) {
   const DiagnosisTable& t = *s.active.diagnosis;
   const bool before = BeforeDatedTables(s);
   if (t.codeIndex.empty()) return SearchDiagnosisTable(t, code, before, s.sex == 2);
-  const CodeIndex::Values* found = t.codeIndex.Find(PackCode(code));
-  return found == nullptr ? -1 : (*found)[(before ? 0 : 2) + (s.sex == 2 ? 1 : 0)];
+  const int32_t found = t.codeIndex.Find(PackCode(code));
+  if (found < 0 || (before && !(found & DiagnosisTable::kCodeFoundBefore))) return -1;
+  const int e = found & DiagnosisTable::kCodeEntryBits;
+  return s.sex == 2 && (found & DiagnosisTable::kCodeFemaleBump) ? e + 1 : e;
 }
 
 int FindDiagnosisEntry(const GroupState& s, const char* code) {
   const DiagnosisTable& t = *s.active.diagnosis;
   if (t.codeIndex.empty()) return FirstDiagnosisEntryOf(t, code);
-  const CodeIndex::Values* found = t.codeIndex.Find(PackCode(code));
-  return found == nullptr ? -1 : (*found)[2];
+  const int32_t found = t.codeIndex.Find(PackCode(code));
+  return found < 0 ? -1 : found & DiagnosisTable::kCodeEntryBits;
 }
 
 int LookupProcedureCode(const GroupState& s, const char* code) {
@@ -49,8 +51,7 @@ int LookupProcedureCode(const GroupState& s, const char* code) {
     const ProcedureTable* t = s.active.procedure;
     if (t == nullptr) return -1;  // the active edition has no category-indexed table
     if (t->codeIndex.empty()) return SearchProcedureTable(*t, code);
-    const CodeIndex::Values* found = t->codeIndex.Find(PackCode(code));
-    return found == nullptr ? -1 : (*found)[0];
+    return t->codeIndex.Find(PackCode(code));
   }
 
   // Dated rows: the first row of the code, then along the run of that code

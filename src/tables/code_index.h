@@ -2,15 +2,15 @@
 // table find for it, made at load so that a lookup is one hash probe
 // instead of a search.
 //
-// Keys are PackCode or PackCodeToNul values (40 bits); each holds four
-// 16-bit values whose meaning the owning table gives. The slots are open
-// addressed with linear probing, at most half full for up to kSmall keys (a
-// search for a key not added ends soon) and at most four fifths full for
-// more (the memory of the large diagnosis tables), so a probe ends at the
-// key or at an empty slot.
+// Keys are PackCode or PackCodeToNul values (40 bits); each holds a value of
+// up to 23 bits whose meaning the owning table gives. Key and value share
+// one 64-bit slot, so that the index of a large table stays small enough to
+// stay in the cache. The slots are open addressed with linear probing, at
+// most half full for up to kSmall keys (a search for a key not added ends
+// soon) and at most four fifths full for more, so a probe ends at the key or
+// at an empty slot.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -19,37 +19,37 @@ namespace tallow {
 
 class CodeIndex {
  public:
-  using Values = std::array<int16_t, 4>;
-
+  static constexpr int kValueBits = 23;
+  static constexpr uint32_t kMaxValue = (uint32_t{1} << kValueBits) - 1;
   static constexpr std::size_t kSmall = 4096;
 
   // Room for `keys` keys; drops what was added before.
   void Reserve(std::size_t keys) {
     std::size_t slots = 8;
     while (slots < (keys <= kSmall ? 2 * keys : keys + keys / 4 + 1)) slots *= 2;
-    slots_.assign(slots, Slot{});
+    slots_.assign(slots, 0);
     shift_ = 64;
     for (std::size_t s = slots; s > 1; s /= 2) --shift_;
     added_ = 0;
   }
 
-  // Adds a key not added before. Reserve must have made room for it.
-  void Add(uint64_t key, const Values& values) {
-    const uint64_t tagged = key | kUsed;
+  // Adds a key (below 2^40) not added before, with a value up to kMaxValue.
+  // Reserve must have made room for it.
+  void Add(uint64_t key, uint32_t value) {
     std::size_t i = Home(key);
-    while (slots_[i].key != 0) i = (i + 1) & (slots_.size() - 1);
-    slots_[i] = Slot{tagged, values};
+    while (slots_[i] != 0) i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = Tagged(key) | (value & kMaxValue);
     ++added_;
   }
 
-  // The values of a key, or null when it was not added.
-  const Values* Find(uint64_t key) const {
-    if (slots_.empty()) return nullptr;
-    const uint64_t tagged = key | kUsed;
+  // The value of a key, or -1 when it was not added.
+  int32_t Find(uint64_t key) const {
+    if (slots_.empty()) return -1;
+    const uint64_t tagged = Tagged(key);
     for (std::size_t i = Home(key);; i = (i + 1) & (slots_.size() - 1)) {
-      const Slot& slot = slots_[i];
-      if (slot.key == tagged) return &slot.values;
-      if (slot.key == 0) return nullptr;
+      const uint64_t slot = slots_[i];
+      if ((slot & ~uint64_t{kMaxValue}) == tagged) return static_cast<int32_t>(slot & kMaxValue);
+      if (slot == 0) return -1;
     }
   }
 
@@ -61,19 +61,15 @@ class CodeIndex {
   }
 
  private:
-  // Set in every used slot, so that the key 0 (five NULs) has one too.
-  static constexpr uint64_t kUsed = uint64_t{1} << 63;
-
-  struct Slot {
-    uint64_t key = 0;  ///< the key with kUsed, 0 when empty
-    Values values{};
-  };
+  // The key above the value, with a bit set in every used slot so that the
+  // key 0 (five NULs) with the value 0 is no empty slot.
+  static uint64_t Tagged(uint64_t key) { return (key << 24) | (uint64_t{1} << kValueBits); }
 
   std::size_t Home(uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
   }
 
-  std::vector<Slot> slots_;
+  std::vector<uint64_t> slots_;  ///< 0 when empty
   unsigned shift_ = 64;
   std::size_t added_ = 0;
 };

@@ -47,9 +47,14 @@ void MakeCategoryIndex(DatedProcedureTable& table) {
 }
 
 void MakeRunIndex(DatedProcedureTable& table) {
+  table.runIndex.clear();
+  constexpr int kRowLimit = 1 << DatedProcedureTable::kRunRowBits;
+  constexpr int kRunLimit = 1 << (CodeIndex::kValueBits - DatedProcedureTable::kRunRowBits);
+  if (table.codes.size() >= static_cast<std::size_t>(std::min(kRowLimit, kRunLimit))) return;
   table.runIndex.Reserve(table.firstRows.size());
   for (const DatedProcedureTable::FirstRow& r : table.firstRows) {
-    table.runIndex.Add(r.key, {static_cast<int16_t>(r.row), static_cast<int16_t>(r.run), 0, 0});
+    table.runIndex.Add(r.key, static_cast<uint32_t>(r.row) |
+                                  (static_cast<uint32_t>(r.run) << DatedProcedureTable::kRunRowBits));
   }
 }
 
@@ -149,26 +154,30 @@ int SearchProcedureTable(const ProcedureTable& t, const char* code) {
   return e >= 0 && t.entryTail[e] == tail ? e : -1;
 }
 
-// The searches above, for every code a table holds at once.
+// The searches above, for every code a table holds at once. The first
+// entry not below a code's first entry e lies at or before e, so the search
+// before the dated tables finds e or nothing.
 void MakeCodeIndex(DiagnosisTable& table) {
+  table.codeIndex.clear();
+  if (table.entryTail.size() > DiagnosisTable::kCodeEntryBits) return;
   const uint8_t* tails = table.entryTail.data();
   CodeIndex index;
   index.Reserve(table.entryTail.size());
-  auto female = [&](int found, int end) {
-    return found >= 0 && found + 1 < end && tails[found + 1] == tails[found] ? found + 1 : found;
-  };
   ForEachHeldCode(
       table.categoryStart, table.entryTail, /*strictTail=*/true,
       [&](int c) { return DiagnosisCategoryCount(table, c); },
       [&](uint64_t key, int e, int atLeast, int end) {
-        const int before = tails[atLeast] == tails[e] ? atLeast : -1;
-        index.Add(key, {static_cast<int16_t>(before), static_cast<int16_t>(female(before, end)),
-                        static_cast<int16_t>(e), static_cast<int16_t>(female(e, end))});
+        uint32_t value = static_cast<uint32_t>(e);
+        if (e + 1 < end && tails[e + 1] == tails[e]) value |= DiagnosisTable::kCodeFemaleBump;
+        if (atLeast == e) value |= DiagnosisTable::kCodeFoundBefore;
+        index.Add(key, value);
       });
   table.codeIndex = std::move(index);
 }
 
 void MakeCodeIndex(ProcedureTable& table) {
+  table.codeIndex.clear();
+  if (table.entryTail.size() > CodeIndex::kMaxValue) return;
   const uint8_t* tails = table.entryTail.data();
   CodeIndex index;
   index.Reserve(table.entryTail.size());
@@ -176,7 +185,7 @@ void MakeCodeIndex(ProcedureTable& table) {
       table.categoryStart, table.entryTail, /*strictTail=*/false,
       [&](int c) { return int{table.categoryCount[static_cast<std::size_t>(c)]}; },
       [&](uint64_t key, int e, int atLeast, int) {
-        if (tails[atLeast] == tails[e]) index.Add(key, {static_cast<int16_t>(atLeast), 0, 0, 0});
+        if (tails[atLeast] == tails[e]) index.Add(key, static_cast<uint32_t>(atLeast));
       });
   table.codeIndex = std::move(index);
 }
@@ -184,8 +193,9 @@ void MakeCodeIndex(ProcedureTable& table) {
 DatedProcedureTable::Run DatedProcedureTable::RunOf(const char* code) const {
   const uint64_t key = PackCodeToNul(code);
   if (!runIndex.empty()) {
-    const CodeIndex::Values* found = runIndex.Find(key);
-    return found == nullptr ? Run{} : Run{(*found)[0], (*found)[1]};
+    const int32_t found = runIndex.Find(key);
+    if (found < 0) return Run{};
+    return Run{found & ((1 << kRunRowBits) - 1), found >> kRunRowBits};
   }
   auto first = firstRows.begin();
   auto last = firstRows.end();

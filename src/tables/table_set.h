@@ -64,11 +64,14 @@ struct DiagnosisTable {
   // kRefinedCcSearch for an entry that no code reaches or more than one
   // does (categories that share entries). Empty when not made.
   std::vector<int32_t> refinedCcRow;
-  // Made at load (MakeCodeIndex): for every code the table holds, the entries
-  // SearchDiagnosisTable gives: [0] before the dated tables, [1] the same for
-  // a female case, [2] from the dated tables on, [3] the same for a female
-  // case; [2] is also the code's first entry (FirstDiagnosisEntryOf). Every
-  // search gives -1 for a code not in it. Empty when not made.
+  // Made at load (MakeCodeIndex): for every code the table holds, its first
+  // entry e (kCodeEntryBits), whether the entry after it holds the code too
+  // (kCodeFemaleBump: the one a female case gets), and whether the search
+  // before the dated tables finds e (kCodeFoundBefore); no search finds a
+  // code not in it. Empty when not made.
+  static constexpr uint32_t kCodeEntryBits = 0x3FFF;
+  static constexpr uint32_t kCodeFemaleBump = 0x4000;
+  static constexpr uint32_t kCodeFoundBefore = 0x8000;
   CodeIndex codeIndex;
 
   // Class record of an entry that belongs to a category (validated at load).
@@ -95,9 +98,8 @@ struct ProcedureTable {  // editions 8 and 9
   std::vector<uint8_t> entryTail;
   std::vector<int16_t> entryClass;  ///< 1-based
   std::vector<ProcedureClass> classes;
-  // Made at load (MakeCodeIndex): for every code the table holds, [0] the
-  // entry SearchProcedureTable gives. It gives -1 for a code not in it. Empty
-  // when not made.
+  // Made at load (MakeCodeIndex): for every code SearchProcedureTable finds,
+  // the entry it finds. Empty when not made.
   CodeIndex codeIndex;
 
   const ProcedureClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
@@ -128,9 +130,10 @@ struct DatedProcedureTable {  // SGTAB0, editions 0 and 1
   // bisects the whole of firstRows.
   std::vector<int32_t> categoryFirst;
   // Made with firstRows (MakeRunIndex): the key of every entry of firstRows
-  // with [0] its row and [1] its run. Empty when not made: RunOf then
-  // searches firstRows.
+  // with its row (kRunRowBits) and its run above them. Empty when not made:
+  // RunOf then searches firstRows.
   CodeIndex runIndex;
+  static constexpr int kRunRowBits = 11;
 
   // The first row whose code equals the five characters at `code` (-1 when
   // none does), and how many rows from it on hold the code one after another
