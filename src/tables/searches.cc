@@ -78,19 +78,21 @@ void ForEachHeldCode(const std::array<int16_t, kCategorySlots>& starts,
                      const std::vector<uint8_t>& tails, bool strictTail, Count count, Add add) {
   const auto size = static_cast<int>(tails.size());
   auto character = [](int half) { return half == 15 ? uint64_t{' '} : uint64_t('0' + half); };
+  std::array<int16_t, 256> seenIn;  // the last category holding each tail
+  seenIn.fill(-1);
   for (int c = 0; c < kCategorySlots; ++c) {
     const int start = std::max(int{starts[static_cast<std::size_t>(c)]}, 0);
     const int end = std::min(start + std::max(count(c), 0), size);
+    if (start >= end) continue;
     const uint64_t head = (uint64_t('A' + c / 100) << 32) | (uint64_t('0' + (c / 10) % 10) << 24) |
                           (uint64_t('0' + c % 10) << 16);
-    std::array<bool, 256> seen{};
     int highest = -1;  // of the tails before e
     for (int e = start; e < end; ++e) {
       const uint8_t tail = tails[static_cast<std::size_t>(e)];
       const int high = tail >> 4;
       const int low = tail & 0xF;
-      const bool first = !seen[tail];
-      seen[tail] = true;
+      const bool first = seenIn[tail] != c;
+      seenIn[tail] = static_cast<int16_t>(c);
       const bool aboveAllBefore = highest < tail;
       highest = std::max(highest, int{tail});
       if (!first || (high > 9 && high != 15) || (low > 9 && low != 15)) continue;
