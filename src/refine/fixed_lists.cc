@@ -105,6 +105,20 @@ constexpr std::span<const uint64_t> kCodeLists[] = {
     kS2,     kS3,     kS4,            kS5a, kS6a, kS5b, kS6b};
 static_assert(std::size(kCodeLists) == static_cast<std::size_t>(CodeList::kS6b) + 1);
 
+// A 64-bit filter of the categories (first three characters) of a list's
+// codes: a code whose category's bit is clear is in no list of that filter.
+// Most codes a case holds are in none of these lists.
+constexpr unsigned CategoryBit(uint64_t packed) {
+  return static_cast<unsigned>(((packed >> 16) * 0x9E3779B97F4A7C15ull) >> 58);
+}
+
+constexpr auto kCodeListFilters = [] {
+  std::array<uint64_t, std::size(kCodeLists)> out{};
+  for (std::size_t l = 0; l < out.size(); ++l)
+    for (uint64_t packed : kCodeLists[l]) out[l] |= uint64_t{1} << CategoryBit(packed);
+  return out;
+}();
+
 // ---------------------------------------------------------------------------
 // Sex rules: per MDC and sex, principal diagnoses that do not fit that sex.
 
@@ -207,6 +221,18 @@ constexpr std::array<uint64_t, N> SexRuleKeys() {
 constexpr auto kSexRules = SexRuleKeys<CountSexRuleKeys()>();
 // 4 + 50 + 2 + 5 + 8 + 1 + 1 + 6 + (10 + 21) + 1
 static_assert(kSexRules.size() == 109);
+
+// A 256-bit filter of the MDC, sex and code category of the sex rules: a
+// case whose bit is clear matches none (most cases).
+constexpr unsigned SexRuleBit(uint64_t key) {
+  return static_cast<unsigned>(((key >> 16) * 0x9E3779B97F4A7C15ull) >> 56);
+}
+
+constexpr auto kSexRuleFilter = [] {
+  std::array<uint64_t, 4> out{};
+  for (uint64_t key : kSexRules) out[SexRuleBit(key) / 64] |= uint64_t{1} << (SexRuleBit(key) % 64);
+  return out;
+}();
 
 // ---------------------------------------------------------------------------
 // Exempt case identifiers (eight characters)
@@ -358,6 +384,21 @@ constexpr std::span<const int32_t> kAcceptedLists[] = {kL1, kL2, kL3, kL4,
                                                        kL5, kL6, kL7, kL8};
 static_assert(std::size(kAcceptedLists) == static_cast<std::size_t>(AcceptedCodeList::kL8) + 1);
 
+// The four-digit stems of each accepted list as bits: a code whose stem's
+// bit is clear is not in the list, which answers most searches.
+constexpr int32_t kStemCount = 10000;
+using StemBits = std::array<uint64_t, (kStemCount + 63) / 64>;
+constexpr auto kAcceptedStems = [] {
+  std::array<StemBits, std::size(kAcceptedLists)> out{};
+  for (std::size_t l = 0; l < out.size(); ++l) {
+    for (int32_t code : kAcceptedLists[l]) {
+      const int32_t stem = code / 100;
+      out[l][static_cast<std::size_t>(stem / 64)] |= uint64_t{1} << (stem % 64);
+    }
+  }
+  return out;
+}();
+
 // Binary search of a sorted list, after the test against its first and last
 // value that answers most searches.
 template <typename T>
@@ -369,7 +410,11 @@ bool InSorted(std::span<const T> values, T value) {
 }  // namespace
 
 bool InAcceptedCodeList(AcceptedCodeList list, int32_t code) {
-  return InSorted(kAcceptedLists[static_cast<std::size_t>(list)], code);
+  const auto l = static_cast<std::size_t>(list);
+  if (code < 0 || code >= kStemCount * 100) return false;
+  const int32_t stem = code / 100;
+  if (((kAcceptedStems[l][static_cast<std::size_t>(stem / 64)] >> (stem % 64)) & 1) == 0) return false;
+  return InSorted(kAcceptedLists[l], code);
 }
 
 std::span<const int32_t> AcceptedCodes(AcceptedCodeList list) {
@@ -377,20 +422,31 @@ std::span<const int32_t> AcceptedCodes(AcceptedCodeList list) {
 }
 
 bool InCodeList(CodeList list, const char* code) {
+  const auto l = static_cast<std::size_t>(list);
   const uint64_t packed = code != nullptr ? PackCode(code) : kBlankPacked;
-  return InSorted(kCodeLists[static_cast<std::size_t>(list)], packed);
+  if (((kCodeListFilters[l] >> CategoryBit(packed)) & 1) == 0) return false;
+  return InSorted(kCodeLists[l], packed);
+}
+
+std::span<const uint64_t> PackedCodes(CodeList list) {
+  return kCodeLists[static_cast<std::size_t>(list)];
 }
 
 bool SexRuleMatches(int mdc, int sex, const char* code) {
   if (mdc < 0 || mdc > 0xFF || sex < 0 || sex > 0xFF) return false;
   const uint64_t packed = code != nullptr ? PackCode(code) : kBlankPacked;
-  return InSorted(std::span<const uint64_t>(kSexRules), SexRuleKey(mdc, sex, packed));
+  const uint64_t key = SexRuleKey(mdc, sex, packed);
+  const unsigned bit = SexRuleBit(key);
+  if (((kSexRuleFilter[bit / 64] >> (bit % 64)) & 1) == 0) return false;
+  return InSorted(std::span<const uint64_t>(kSexRules), key);
 }
 
 bool IsExemptIdentifier(const char* identifier) {
   if (identifier == nullptr) return false;
-  return std::binary_search(kExemptIdentifiers.begin(), kExemptIdentifiers.end(),
-                            PackIdentifier(identifier));
+  const uint64_t packed = PackIdentifier(identifier);
+  bool found = false;
+  for (uint64_t exempt : kExemptIdentifiers) found |= packed == exempt;  // no branch a case
+  return found;
 }
 
 }  // namespace tallow

@@ -56,6 +56,9 @@ enum class CodeList : uint8_t {
 // A null code reads as five blanks.
 bool InCodeList(CodeList list, const char* code);
 
+// The list's codes packed by PackCode, in ascending order.
+std::span<const uint64_t> PackedCodes(CodeList list);
+
 // The sex rules: whether the principal diagnosis `code` is one of the codes
 // that the table ties to the other sex for this MDC and sex (the case then
 // cannot be grouped). A null code reads as five blanks.

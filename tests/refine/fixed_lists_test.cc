@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
+
+#include "tables/codes.h"
 
 namespace tallow {
 namespace {
@@ -132,6 +135,70 @@ TEST(ExemptIdentifierTest, FourIdentifiers) {
   for (const char* id : {"99499999", "9909999 ", "11100010", "        "})
     EXPECT_FALSE(IsExemptIdentifier(id)) << id;
   EXPECT_FALSE(IsExemptIdentifier(nullptr));
+}
+
+// The quick tests in front of the list searches answer as the sorted lists
+// do: every six-digit code (and a few outside) against each accepted list,
+// every well-formed code against each code list.
+TEST(ListFiltersTest, AnswerAsTheSortedListsDo) {
+  int differing = 0;
+  int members = 0;
+  for (int l = 0; l <= static_cast<int>(AcceptedCodeList::kL8); ++l) {
+    const auto list = static_cast<AcceptedCodeList>(l);
+    const std::span<const int32_t> codes = AcceptedCodes(list);
+    for (int32_t code = -3; code < 1000003; ++code) {
+      const bool member = std::binary_search(codes.begin(), codes.end(), code);
+      members += member;
+      if (InAcceptedCodeList(list, code) != member && ++differing <= 5) {
+        ADD_FAILURE() << "list " << l << " code " << code;
+      }
+    }
+  }
+  const char kHalves[] = "0123456789 ";
+  for (int l = 0; l <= static_cast<int>(CodeList::kS6b); ++l) {
+    const auto list = static_cast<CodeList>(l);
+    const std::span<const uint64_t> codes = PackedCodes(list);
+    char code[6] = {};
+    for (char letter = 'A'; letter <= 'Z'; ++letter) {
+      for (int category = 0; category < 100; ++category) {
+        for (const char high : std::string_view(kHalves)) {
+          for (const char low : std::string_view(kHalves)) {
+            code[0] = letter;
+            code[1] = static_cast<char>('0' + category / 10);
+            code[2] = static_cast<char>('0' + category % 10);
+            code[3] = high;
+            code[4] = low;
+            const bool member = std::binary_search(codes.begin(), codes.end(), PackCode(code));
+            members += member;
+            if (InCodeList(list, code) != member && ++differing <= 5) {
+              ADD_FAILURE() << "list " << l << " code " << code;
+            }
+          }
+        }
+      }
+    }
+  }
+  // Codes outside that form ("OA641"): each member with one character changed.
+  for (int l = 0; l <= static_cast<int>(CodeList::kS6b); ++l) {
+    const auto list = static_cast<CodeList>(l);
+    const std::span<const uint64_t> codes = PackedCodes(list);
+    for (const uint64_t packed : codes) {
+      for (int at = 0; at < 5; ++at) {
+        for (int c = ' '; c <= 'Z'; ++c) {
+          char code[6] = {};
+          for (int k = 0; k < 5; ++k) code[k] = static_cast<char>((packed >> (8 * (4 - k))) & 0xFF);
+          code[at] = static_cast<char>(c);
+          const bool member = std::binary_search(codes.begin(), codes.end(), PackCode(code));
+          if (InCodeList(list, code) != member && ++differing <= 5) {
+            ADD_FAILURE() << "list " << l << " code " << code;
+          }
+        }
+      }
+      ++members;
+    }
+  }
+  EXPECT_EQ(differing, 0);
+  EXPECT_GT(members, 29 + 41 + 110 + 77 + 104 + 41 + 63 + 51 + 181);
 }
 
 }  // namespace
