@@ -124,6 +124,18 @@ Status CheckEntryClasses(const char* name, const std::array<uint8_t, kCategorySl
   return Status::Ok();
 }
 
+// The classes of a category-indexed table checked, then its code index made.
+template <typename Table>
+Status CheckedAndIndexed(const char* name, Table* table, int classCount) {
+  if (Status s = CheckEntryClasses(name, table->categoryCount, table->categoryStart,
+                                   table->entryTail, table->entryClass, classCount);
+      !s.ok()) {
+    return s;
+  }
+  MakeCodeIndex(*table);
+  return Status::Ok();
+}
+
 // Sections as in the format: category index, entries, class records.
 Status LoadDiagnosisTable(const FileFormat& format, const std::string& bytes,
                           DiagnosisTable* table) {
@@ -167,13 +179,7 @@ Status LoadDiagnosisTable(const FileFormat& format, const std::string& bytes,
   // Filled from the neonate marks later; entries the marks do not reach keep '0'.
   table->neonateMark.assign(entries, '0');
 
-  if (Status s = CheckEntryClasses(name, table->categoryCount, table->categoryStart,
-                                   table->entryTail, table->entryClass, classSection.records);
-      !s.ok()) {
-    return s;
-  }
-  MakeCodeIndex(*table);
-  return Status::Ok();
+  return CheckedAndIndexed(name, table, classSection.records);
 }
 
 Status LoadProcedureTable(const FileFormat& format, const std::string& bytes,
@@ -210,13 +216,7 @@ Status LoadProcedureTable(const FileFormat& format, const std::string& bytes,
     p += ProcedureClassRecord::kBytes;
   }
 
-  if (Status s = CheckEntryClasses(name, table->categoryCount, table->categoryStart,
-                                   table->entryTail, table->entryClass, classSection.records);
-      !s.ok()) {
-    return s;
-  }
-  MakeCodeIndex(*table);
-  return Status::Ok();
+  return CheckedAndIndexed(name, table, classSection.records);
 }
 
 // ---------------------------------------------------------------------------

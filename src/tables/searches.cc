@@ -180,14 +180,13 @@ void MakeCodeIndex(DiagnosisTable& table) {
 void MakeCodeIndex(ProcedureTable& table) {
   table.codeIndex.clear();
   if (table.entryTail.size() > CodeIndex::kMaxValue) return;
-  const uint8_t* tails = table.entryTail.data();
   CodeIndex index;
   index.Reserve(table.entryTail.size());
   ForEachHeldCode(
       table.categoryStart, table.entryTail, /*strictTail=*/false,
       [&](int c) { return int{table.categoryCount[static_cast<std::size_t>(c)]}; },
       [&](uint64_t key, int e, int atLeast, int) {
-        if (tails[atLeast] == tails[e]) index.Add(key, static_cast<uint32_t>(atLeast));
+        if (atLeast == e) index.Add(key, static_cast<uint32_t>(e));
       });
   table.codeIndex = std::move(index);
 }
