@@ -207,8 +207,9 @@ TEST(DatedLookup, IndexedSearchAgreesWithAScanOnSyntheticSets) {
 }
 
 // Every row code and codes beside it (other last characters, other
-// categories, malformed and short codes): the search narrowed by category
-// finds what the scan finds.
+// categories, malformed and short codes): the hash of first rows, and the
+// search narrowed by category that stands in without it, find what the scan
+// finds.
 // The set with the rows of SGTAB0 in reverse order, in every section: the
 // loader then sorts its index of first rows itself.
 std::shared_ptr<const TableSet> LoadedSynthReversed(uint64_t seed) {
@@ -230,7 +231,7 @@ std::shared_ptr<const TableSet> LoadedSynthReversed(uint64_t seed) {
   return tables.ok() ? *tables : nullptr;
 }
 
-TEST(DatedLookup, FirstRowByCategoryAgreesWithAScanOnSyntheticSets) {
+TEST(DatedLookup, FirstRowByHashAndByCategoryAgreeWithAScanOnSyntheticSets) {
   for (uint64_t seed : {1u, 4u, 5u, 6u}) {
     SCOPED_TRACE(seed);
     // One set in the order built, one with its rows reversed.
@@ -239,6 +240,9 @@ TEST(DatedLookup, FirstRowByCategoryAgreesWithAScanOnSyntheticSets) {
     ASSERT_NE(tables, nullptr);
     const DatedProcedureTable& t = tables->datedProcedure;
     ASSERT_EQ(t.categoryFirst.size(), static_cast<std::size_t>(kCategorySlots + 1));
+    ASSERT_FALSE(t.runIndex.empty());
+    DatedProcedureTable byCategory = t;
+    byCategory.runIndex.clear();
     int found = 0;
     int absent = 0;
     for (const RowCode& row : t.codes) {
@@ -249,6 +253,7 @@ TEST(DatedLookup, FirstRowByCategoryAgreesWithAScanOnSyntheticSets) {
           if (at >= 0) code[at] = c;
           const int expected = ScanFirstRow(t, code);
           ASSERT_EQ(t.FirstRowOf(code), expected) << std::string(code, 5);
+          ASSERT_EQ(byCategory.FirstRowOf(code), expected) << std::string(code, 5);
           ++(expected >= 0 ? found : absent);
           if (at < 0) break;
         }
