@@ -69,10 +69,10 @@ int DiagnosisCategoryCount(const DiagnosisTable& t, int category) {
 // Calls add(key, e, atLeast, end) for the first entry e of every distinct
 // tail among the entries [start, end) of each category of a category-indexed
 // table, with key the PackCode of the code of the category and tail, and
-// atLeast the first entry from start on whose tail is not below e's: the codes
-// the table can find. A tail with a half that no
-// character gives (10 to 14) stands for no code, and with strictTail (as
-// DecodeCode) neither does a blank fourth character before a digit.
+// atLeast the first entry from start on whose tail is not below e's: the
+// codes the table can find. A tail with a half that no character gives (10
+// to 14) stands for no code, and with strictTail (as DecodeCode) neither
+// does a blank fourth character before a digit.
 template <typename Count, typename Add>
 void ForEachHeldCode(const std::array<int16_t, kCategorySlots>& starts,
                      const std::vector<uint8_t>& tails, bool strictTail, Count count, Add add) {

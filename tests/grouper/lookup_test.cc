@@ -2,8 +2,8 @@
 
 #include <cstring>
 #include <map>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "grouper/test_case.h"
 #include "support/table_fixture.h"
