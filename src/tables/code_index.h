@@ -11,6 +11,7 @@
 // at an empty slot.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,20 +26,19 @@ class CodeIndex {
 
   // Room for `keys` keys; drops what was added before.
   void Reserve(std::size_t keys) {
-    std::size_t slots = 8;
-    while (slots < (keys <= kSmall ? 2 * keys : keys + keys / 4 + 1)) slots *= 2;
+    const std::size_t slots = SlotsFor(keys);
     slots_.assign(slots, 0);
     shift_ = 64;
     for (std::size_t s = slots; s > 1; s /= 2) --shift_;
+    limit_ = std::max(keys, slots <= 2 * kSmall ? slots / 2 : slots - slots / 5);
     added_ = 0;
   }
 
   // Adds a key (below 2^40) not added before, with a value up to kMaxValue.
-  // Reserve must have made room for it.
+  // Past the keys reserved for, the slots double first.
   void Add(uint64_t key, uint32_t value) {
-    std::size_t i = Home(key);
-    while (slots_[i] != 0) i = (i + 1) & (slots_.size() - 1);
-    slots_[i] = Tagged(key) | (value & kMaxValue);
+    if (added_ >= limit_) Grow();
+    Place(Tagged(key) | (value & kMaxValue));
     ++added_;
   }
 
@@ -57,6 +57,7 @@ class CodeIndex {
   std::size_t size() const { return added_; }
   void clear() {
     slots_.clear();
+    limit_ = 0;
     added_ = 0;
   }
 
@@ -65,12 +66,35 @@ class CodeIndex {
   // key 0 (five NULs) with the value 0 is no empty slot.
   static uint64_t Tagged(uint64_t key) { return (key << 24) | (uint64_t{1} << kValueBits); }
 
+  static std::size_t SlotsFor(std::size_t keys) {
+    std::size_t slots = 8;
+    while (slots < (keys <= kSmall ? 2 * keys : keys + keys / 4 + 1)) slots *= 2;
+    return slots;
+  }
+
   std::size_t Home(uint64_t key) const {
     return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
   }
 
+  void Place(uint64_t slot) {
+    std::size_t i = Home(slot >> 24);
+    while (slots_[i] != 0) i = (i + 1) & (slots_.size() - 1);
+    slots_[i] = slot;
+  }
+
+  void Grow() {
+    std::vector<uint64_t> old;
+    old.swap(slots_);
+    const std::size_t added = added_;
+    Reserve(std::max(added + 1, old.size()));  // more slots than before
+    for (uint64_t slot : old)
+      if (slot != 0) Place(slot);
+    added_ = added;
+  }
+
   std::vector<uint64_t> slots_;  ///< 0 when empty
   unsigned shift_ = 64;
+  std::size_t limit_ = 0;  ///< keys the slots take before they double
   std::size_t added_ = 0;
 };
 

@@ -82,24 +82,29 @@ void ForEachHeldCode(const std::array<int16_t, kCategorySlots>& starts,
   seenIn.fill(-1);
   for (int c = 0; c < kCategorySlots; ++c) {
     const int start = std::max(int{starts[static_cast<std::size_t>(c)]}, 0);
-    const int end = std::min(start + std::max(count(c), 0), size);
+    const int end = std::min(start + std::clamp(count(c), 0, 255), size);
     if (start >= end) continue;
     const uint64_t head = (uint64_t('A' + c / 100) << 32) | (uint64_t('0' + (c / 10) % 10) << 24) |
                           (uint64_t('0' + c % 10) << 16);
-    int highest = -1;  // of the tails before e
+    // highest[k]: the highest tail of entries start..start+k, which rises
+    // with k, so the first entry whose tail is not below a tail is the first
+    // k whose highest is not below it. (A count is at most 255.)
+    std::array<uint8_t, 256> highest;
     for (int e = start; e < end; ++e) {
+      const auto k = static_cast<std::size_t>(e - start);
       const uint8_t tail = tails[static_cast<std::size_t>(e)];
       const int high = tail >> 4;
       const int low = tail & 0xF;
       const bool first = seenIn[tail] != c;
       seenIn[tail] = static_cast<int16_t>(c);
-      const bool aboveAllBefore = highest < tail;
-      highest = std::max(highest, int{tail});
+      const bool aboveAllBefore = k == 0 || highest[k - 1] < tail;
+      highest[k] = aboveAllBefore ? tail : highest[k - 1];
       if (!first || (high > 9 && high != 15) || (low > 9 && low != 15)) continue;
       if (strictTail && high == 15 && low != 15) continue;
       int atLeast = e;  // in tail order (as built) no earlier tail is as high
       if (!aboveAllBefore) {
-        for (atLeast = start; tails[static_cast<std::size_t>(atLeast)] < tail;) ++atLeast;
+        atLeast = start + static_cast<int>(std::lower_bound(highest.begin(), highest.begin() + k, tail) -
+                                           highest.begin());
       }
       add(head | (character(high) << 8) | character(low), e, atLeast, end);
     }

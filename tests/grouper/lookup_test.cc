@@ -8,6 +8,7 @@
 #include "grouper/test_case.h"
 #include "support/table_fixture.h"
 #include "tables/loader.h"
+#include "tables/table_images.h"
 #include "toolkit/toolkit.h"
 
 namespace tallow {
@@ -264,10 +265,24 @@ TEST(DatedLookup, FirstRowByHashAndByCategoryAgreeWithAScanOnSyntheticSets) {
   }
 }
 
+// A synthetic set whose categories of DXTAB0 and SGTAB8 all hold the same
+// first entries: far more codes than entries.
+std::shared_ptr<const TableSet> LoadedSharingCategories() {
+  TableImages images = SynthTables(1);
+  for (int c = 0; c < kCategorySlots; ++c) {
+    testing::SetCategory(images.at("DXTAB0"), c, 127, 0);
+    testing::SetCategory(images.at("SGTAB8"), c, 255, 0);
+  }
+  auto tables = LoadTablesFromImages(images);
+  EXPECT_TRUE(tables.ok()) << tables.message();
+  return tables.ok() ? *tables : nullptr;
+}
+
 // The code indexes made at load stand for the searches: over every code of
 // each category a table holds (and of a few it does not), both sexes and
 // every edition, the lookups give the same entries with the indexes as with
-// them removed. One set holds tails out of order and codes held twice.
+// them removed. One set holds tails out of order and codes held twice, one
+// has categories that share their entries.
 TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
   constexpr char kOutOfOrder[] =
       "class 1 5 0 0 0000000000\nclass 2 5 0 0 0000000000\nclass 3 5 0 0 0000000000\n"
@@ -279,9 +294,12 @@ TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
       {"DXTAB8", kOutOfOrder}, {"DXTAB9", kOutOfOrder}, {"DXTAB0", kOutOfOrder},
       {"DXTAB1", kOutOfOrder}, {"SGTAB8", kOutOfOrderProcedures}, {"SGTAB9", kOutOfOrderProcedures},
       {"SGTAB0", kDatedProcedures}};
-  for (int set = 0; set < 3; ++set) {
+  for (int set = 0; set < 4; ++set) {
     SCOPED_TRACE(set);
-    auto load = [&] { return set == 0 ? BuildTables(fixture) : LoadedSynth(static_cast<uint64_t>(set)); };
+    auto load = [&] {
+      if (set == 3) return LoadedSharingCategories();
+      return set == 0 ? BuildTables(fixture) : LoadedSynth(static_cast<uint64_t>(set));
+    };
     const std::shared_ptr<const TableSet> indexed = load();
     const std::shared_ptr<const TableSet> searched = load();
     ASSERT_NE(indexed, nullptr);
@@ -294,10 +312,15 @@ TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
     for (ProcedureTable& t : plain.procedure) t.codeIndex.clear();
     plain.datedProcedure.runIndex.clear();
 
-    // Categories with entries in some table, and every tenth of the others.
+    // Categories with entries in some table, and every tenth of the others;
+    // every thirteenth where all categories share their entries.
     std::vector<int> categories;
     for (int c = 0; c < kCategorySlots; ++c) {
       bool held = c % 10 == 0;
+      if (set == 3) {
+        if (c % 13 == 0) categories.push_back(c);
+        continue;
+      }
       for (const DiagnosisTable& t : indexed->diagnosis) held = held || t.categoryCount[c] != 0;
       for (const ProcedureTable& t : indexed->procedure) held = held || t.categoryCount[c] != 0;
       if (held) categories.push_back(c);
