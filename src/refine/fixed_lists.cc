@@ -105,12 +105,16 @@ constexpr std::span<const uint64_t> kCodeLists[] = {
     kS2,     kS3,     kS4,            kS5a, kS6a, kS5b, kS6b};
 static_assert(std::size(kCodeLists) == static_cast<std::size_t>(CodeList::kS6b) + 1);
 
+// The bit of a value in a filter of 2^bits bits: the value's high bits
+// after a multiplication that mixes them.
+constexpr unsigned FilterBit(uint64_t value, int bits) {
+  return static_cast<unsigned>((value * 0x9E3779B97F4A7C15ull) >> (64 - bits));
+}
+
 // A 64-bit filter of the categories (first three characters) of a list's
 // codes: a code whose category's bit is clear is in no list of that filter.
 // Most codes a case holds are in none of these lists.
-constexpr unsigned CategoryBit(uint64_t packed) {
-  return static_cast<unsigned>(((packed >> 16) * 0x9E3779B97F4A7C15ull) >> 58);
-}
+constexpr unsigned CategoryBit(uint64_t packed) { return FilterBit(packed >> 16, 6); }
 
 constexpr auto kCodeListFilters = [] {
   std::array<uint64_t, std::size(kCodeLists)> out{};
@@ -224,9 +228,7 @@ static_assert(kSexRules.size() == 109);
 
 // A 256-bit filter of the MDC, sex and code category of the sex rules: a
 // case whose bit is clear matches none (most cases).
-constexpr unsigned SexRuleBit(uint64_t key) {
-  return static_cast<unsigned>(((key >> 16) * 0x9E3779B97F4A7C15ull) >> 56);
-}
+constexpr unsigned SexRuleBit(uint64_t key) { return FilterBit(key >> 16, 8); }
 
 constexpr auto kSexRuleFilter = [] {
   std::array<uint64_t, 4> out{};

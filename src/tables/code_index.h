@@ -54,7 +54,6 @@ class CodeIndex {
   }
 
   bool empty() const { return slots_.empty(); }
-  std::size_t size() const { return added_; }
   void clear() {
     slots_.clear();
     limit_ = 0;

@@ -84,8 +84,7 @@ void ForEachHeldCode(const std::array<int16_t, kCategorySlots>& starts,
     const int start = std::max(int{starts[static_cast<std::size_t>(c)]}, 0);
     const int end = std::min(start + std::clamp(count(c), 0, 255), size);
     if (start >= end) continue;
-    const uint64_t head = (uint64_t('A' + c / 100) << 32) | (uint64_t('0' + (c / 10) % 10) << 24) |
-                          (uint64_t('0' + c % 10) << 16);
+    const uint64_t head = CategoryKey(c);
     // highest[k]: the highest tail of entries start..start+k, which rises
     // with k, so the first entry whose tail is not below a tail is the first
     // k whose highest is not below it. (A count is at most 255.)
