@@ -22,6 +22,14 @@ string(STRIP "${TALLOW_PC_LIBS}" TALLOW_PC_LIBS)
 install(TARGETS tallow RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 foreach(lib IN LISTS TALLOW_INSTALL_LIBS)
   install(FILES $<TARGET_FILE:${lib}> DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  # The installed libraries hold machine code only: the intermediate code of
+  # the link-time build is read by this compiler version alone, and would
+  # make every program linked with them be optimised at link time.
+  if(TALLOW_LTO_ACTIVE)
+    install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" -p -R .gnu.lto_* -R .gnu.debuglto_*
+        -N __gnu_lto_v1 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:${lib}>\"
+        COMMAND_ERROR_IS_FATAL ANY)")
+  endif()
 endforeach()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/src/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tallow
         FILES_MATCHING PATTERN "*.h")
