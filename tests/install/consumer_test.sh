@@ -15,6 +15,15 @@ for f in bin/tallow include/tallow/tallow.h share/man/man1/tallow.1; do
   [ -e "$prefix/$f" ] || { echo "$0: $f not installed" >&2; exit 1; }
 done
 "$prefix/bin/tallow" --version | grep -q "^tallow [0-9]"
+# The archives hold machine code only, whatever compiler links them later
+# (a link-time build compiles them with GCC's intermediate code as well).
+for archive in "$prefix"/lib*/libtallow_*.a "$prefix"/lib/*/libtallow_*.a; do
+  [ -e "$archive" ] || continue
+  if objdump -h "$archive" | grep -q '\.gnu\.lto_'; then
+    echo "$0: $archive holds link-time sections" >&2
+    exit 1
+  fi
+done
 
 "$cmake" -S "$source/tests/install/consumer" -B "$scratch/consumer" \
   -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
