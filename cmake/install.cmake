@@ -24,8 +24,9 @@ foreach(lib IN LISTS TALLOW_INSTALL_LIBS)
   install(FILES $<TARGET_FILE:${lib}> DESTINATION ${CMAKE_INSTALL_LIBDIR})
   # The installed libraries hold machine code only: the intermediate code of
   # the link-time build is read by this compiler version alone, and would
-  # make every program linked with them be optimised at link time.
-  if(TALLOW_LTO_ACTIVE)
+  # make every program linked with them be optimised at link time. (Without
+  # a strip tool they keep it, and link with this compiler only.)
+  if(TALLOW_LTO_ACTIVE AND CMAKE_STRIP)
     install(CODE "execute_process(COMMAND \"${CMAKE_STRIP}\" -p -R .gnu.lto_* -R .gnu.debuglto_*
         -N __gnu_lto_v1 \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:${lib}>\"
         COMMAND_ERROR_IS_FATAL ANY)")
