@@ -192,15 +192,24 @@ void FirstMissingBit(uint64_t need0, const RuleWords& need, const RuleWords& hav
 // table; the walk of a normal run is made without a test for it.
 // With kLoaded the words made at load are read, else the same words are
 // made here for each rule (a table that was not loaded). With kKeyed only the
-// rules of `keyed` are walked: those whose key does not pass them over.
+// rules of `keyed` are walked: those whose key does not pass them over; with
+// `word0` (word 0 of each of those rules, side by side) as well, a rule that
+// word 0 alone rejects is passed over before its own words are read.
 template <bool kTraced, bool kLoaded, bool kKeyed = false>
 WalkEnd WalkRulesOf(GroupState& s, const std::span<const DrgRule> rules, std::size_t first,
                     int mdc, const DrgRule*& accepted, int& value,
-                    std::span<const uint8_t> keyed = {}) {
+                    std::span<const uint8_t> keyed = {}, const uint64_t* word0 = nullptr) {
   const WalkRule* walk = kLoaded ? &s.active.drgRules->walkRules[first] : nullptr;
   const RuleWords have = CaseWordsOf(s.caseMask);
   const uint8_t key = s.principalDrgKey;
   const uint8_t caseErrors = s.caseErrors;  // the walk leaves it alone
+  // A rule without conditions is rejected by word 0 just when its bits
+  // (less the ignored bit) are not all in the case's word 0; with a case
+  // error the rule may stop the walk first, so none is passed over then.
+  constexpr uint64_t kConditionWordBits =
+      (uint64_t{kConditionsByte2} << kByte2Shift) | (uint64_t{kConditionsByte3} << kByte3Shift);
+  const uint64_t quickHave =
+      caseErrors == 0 ? have[0] | (uint64_t{kIgnoredBit} << kByte2Shift) : ~uint64_t{0};
   WalkRule made;
   auto tell = [&](std::size_t i, RuleOutcome outcome, RuleReason reason, int ruleByte = 0,
                   int bit = 0) {
@@ -212,6 +221,15 @@ WalkEnd WalkRulesOf(GroupState& s, const std::span<const DrgRule> rules, std::si
 
   const std::size_t steps = kKeyed ? keyed.size() : rules.size();
   for (std::size_t step = 0; step < steps; ++step) {
+    if constexpr (kKeyed && !kTraced) {
+      if (word0 != nullptr) {
+        const uint64_t w0 = word0[step];
+        if ((w0 & kConditionWordBits) == 0 && (w0 & ~quickHave) != 0) {
+          s.secondOrProcedureIndex = -1;  // as for every rule tried
+          continue;
+        }
+      }
+    }
     const std::size_t i = kKeyed ? keyed[step] : step;
     const DrgRule& rule = rules[i];
     const uint8_t* r = rule.bytes.data();
@@ -299,8 +317,11 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
   }
   if (!loaded) return WalkRulesOf<false, false>(s, rules, first, mdc, accepted, value);
   if (table.keyedRunOf.empty()) return WalkRulesOf<false, true>(s, rules, first, mdc, accepted, value);
-  return WalkRulesOf<false, true, true>(s, rules, first, mdc, accepted, value,
-                                        table.KeyedRulesOf(mdc, s.principalDrgKey));
+  const std::span<const uint8_t> keyed = table.KeyedRulesOf(mdc, s.principalDrgKey);
+  const uint64_t* word0 = table.keyedWord0.size() == table.keyedRules.size()
+                              ? table.keyedWord0.data() + (keyed.data() - table.keyedRules.data())
+                              : nullptr;
+  return WalkRulesOf<false, true, true>(s, rules, first, mdc, accepted, value, keyed, word0);
 }
 
 // Records which procedures and diagnoses the accepted rule used.

@@ -234,6 +234,7 @@ std::span<const uint8_t> DrgRuleTable::KeyedRulesOf(int mdc, uint8_t key) const 
 void DrgRuleTable::MakeKeyedRules() {
   keyedRunOf.assign(std::size_t{kMdcSlots} * 256, 0);
   keyedRules.clear();
+  keyedWord0.clear();
   for (int m = 1; m <= kMdcSlots; ++m) {
     const std::span<const DrgRule> mdcRules = RulesOf(m);
     // The keys of the MDC's rules; every other key shares the list of key 0.
@@ -246,7 +247,10 @@ void DrgRuleTable::MakeKeyedRules() {
       const auto from = static_cast<uint32_t>(keyedRules.size());
       for (std::size_t i = 0; i < mdcRules.size(); ++i) {
         const uint8_t k = mdcRules[i].bytes[0];
-        if (k == 0 || k == key) keyedRules.push_back(static_cast<uint8_t>(i));
+        if (k == 0 || k == key) {
+          keyedRules.push_back(static_cast<uint8_t>(i));
+          keyedWord0.push_back(RequireWordsOf(mdcRules[i])[0]);
+        }
       }
       first[key] = from << 8 | static_cast<uint32_t>(keyedRules.size() - from);
     }

@@ -177,6 +177,10 @@ struct DrgRuleTable {
   // + k] = f << 8 | c.
   std::vector<uint32_t> keyedRunOf;
   std::vector<uint8_t> keyedRules;
+  // Word 0 of RequireWordsOf(rule) for the rule at each entry of keyedRules,
+  // side by side, so that a walk rejects most rules on a few words read in
+  // order.
+  std::vector<uint64_t> keyedWord0;
 
   // The rules of MDC m (1..30) in file order; empty for other m and for a
   // count of 0.
@@ -184,7 +188,8 @@ struct DrgRuleTable {
   // The rules of MDC m that a principal key does not pass over, as positions
   // in RulesOf(m); empty when the lists were not made.
   std::span<const uint8_t> KeyedRulesOf(int mdc, uint8_t key) const;
-  // Makes keyedRunOf and keyedRules from mdcRuleStart, mdcRuleCount and rules.
+  // Makes keyedRunOf, keyedRules and keyedWord0 from mdcRuleStart,
+  // mdcRuleCount and rules.
   void MakeKeyedRules();
 };
 

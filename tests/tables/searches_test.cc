@@ -165,7 +165,8 @@ TEST(DrgRuleTest, RulesOfAnMdcAndTheirValues) {
 }
 
 // The words made at load hold rule bytes 1-42 in the case mask layout, for
-// rules of every byte value and for the rules of synthetic sets.
+// rules of every byte value and for the rules of synthetic sets, and so do
+// the words 0 beside the keyed lists.
 TEST(DrgRuleTest, RuleWordsHoldTheRequireBytes) {
   TableImages images = InertImages();
   for (const auto& [name, count] : {std::pair{"DGTAB", 531}, std::pair{"DGTAB0", 539}}) {
@@ -189,6 +190,19 @@ TEST(DrgRuleTest, RuleWordsHoldTheRequireBytes) {
         }
         ASSERT_EQ(w.conditions & 0xFF, t.rules[i].bytes[2]) << "rule " << i;
         ASSERT_EQ(w.conditions >> 8, t.rules[i].bytes[3]) << "rule " << i;
+      }
+      // Word 0 beside each keyed list's entries is that of the rule listed.
+      ASSERT_EQ(t.keyedWord0.size(), t.keyedRules.size());
+      for (int mdc = 1; mdc <= kMdcSlots; ++mdc) {
+        const std::span<const DrgRule> rules = t.RulesOf(mdc);
+        for (int key = 0; key < 256; ++key) {
+          const std::span<const uint8_t> keyed = t.KeyedRulesOf(mdc, static_cast<uint8_t>(key));
+          const auto at = static_cast<std::size_t>(keyed.data() - t.keyedRules.data());
+          for (std::size_t j = 0; j < keyed.size(); ++j) {
+            ASSERT_EQ(t.keyedWord0[at + j], RequireWordsOf(rules[keyed[j]])[0])
+                << "MDC " << mdc << " key " << key << " entry " << j;
+          }
+        }
       }
     }
   }
