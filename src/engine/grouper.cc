@@ -183,7 +183,7 @@ int16_t Grouper::GroupCase(GroupRequest& request, int flags) {
   s.diagnosisEntry.fill(-2);
   s.procedureEntry.fill(-2);
   const int diagnosisSpan = DiagnosisSpanOf(s);
-  for (int i = 0; i < diagnosisSpan; ++i) s.diagnosisEntry[i] = LookupDiagnosis(s, i);
+  for (int i = 0; i < diagnosisSpan; ++i) s.diagnosisEntry[i] = LookupDiagnosisAt(s, i);
   if (kTraceCompiledIn && traced) {
     for (int i = 0; i < s.diagnosisCount; ++i) {
       s.trace->CodeLookedUp(CodeKind::kDiagnosis, i, s.diagnosisWork[i].code, s.diagnosisEntry[i]);

@@ -618,15 +618,15 @@ int CcRowOf(const GroupState& s, const CcExclusionTable& table, int key, int ent
   return FindCcRow(table, key);
 }
 
-// The first entry of the principal's work code, the same for every
-// secondary: remembered while the memo is enabled.
-int PrincipalFirstEntry(const GroupState& s) {
+// The first entry of the work code at a position: remembered while the memo
+// is enabled (the principal's serves every secondary).
+int FirstEntryAt(const GroupState& s, int position) {
   CcMemo& memo = s.ccMemo;
-  if (!memo.enabled) return FindDiagnosisEntry(s, s.diagnosisWork[0].code);
-  if (memo.principalEntry == CcMemo::kUnknown) {
-    memo.principalEntry = FindDiagnosisEntry(s, s.diagnosisWork[0].code);
-  }
-  return memo.principalEntry;
+  const char* code = s.diagnosisWork[static_cast<std::size_t>(position)].code;
+  if (!memo.enabled || position < 0 || position >= kMaxDiagnoses) return FindDiagnosisEntry(s, code);
+  int16_t& known = memo.firstEntry[static_cast<std::size_t>(position)];
+  if (known == CcMemo::kUnknown) known = static_cast<int16_t>(FindDiagnosisEntry(s, code));
+  return known;
 }
 
 // IsCcExcluded without the memo (but for the principal's entry).
@@ -644,8 +644,8 @@ int SearchCcExclusion(const GroupState& s, int entry, int position) {
   // CCTAB0 / CCTAB1: keyed by the secondary's first entry, listing the
   // first entries of principals.
   const CcExclusionTable& table = tables.ccEntry[DateBefore(s.caseDate, "20030101") ? 0 : 1];
-  const int secondary = FindDiagnosisEntry(s, s.diagnosisWork[position].code);
-  const int principal = PrincipalFirstEntry(s);
+  const int secondary = FirstEntryAt(s, position);
+  const int principal = FirstEntryAt(s, 0);
   if (secondary < 0 || principal < 0) return 0;
   const int row = CcRowOf(s, table, secondary, secondary);
   if (row < 0) return 0;

@@ -44,13 +44,15 @@ struct CcMemo {
   bool enabled = false;
   std::array<int8_t, kMaxDiagnoses> excluded{};  ///< IsCcExcluded; -1 not yet known
   std::array<int16_t, kMaxDiagnoses> ccEntry{};  ///< FindCcEntry; kUnknown not yet known
-  int principalEntry = kUnknown;  ///< FindDiagnosisEntry of the principal's work code
+  // FindDiagnosisEntry of the work code at each position; kUnknown not yet
+  // known. The lookups of GroupCase fill it as they find the entries.
+  std::array<int16_t, kMaxDiagnoses> firstEntry{};
 
   CcMemo() { Clear(); }
   void Clear() {
     excluded.fill(-1);
     ccEntry.fill(kUnknown);
-    principalEntry = kUnknown;
+    firstEntry.fill(kUnknown);
   }
 };
 

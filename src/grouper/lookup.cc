@@ -20,14 +20,36 @@ bool SameCode(const char* a, const char* b) { return PackCodeToNul(a) == PackCod
 
 }  // namespace
 
-int LookupDiagnosisCode(const GroupState& s, const char* code) {
-  const DiagnosisTable& t = *s.active.diagnosis;
-  const bool before = BeforeDatedTables(s);
-  if (t.codeIndex.empty()) return SearchDiagnosisTable(t, code, before, s.sex == 2);
-  const int32_t found = t.codeIndex.Find(PackCode(code));
-  if (found < 0 || (before && !(found & DiagnosisTable::kCodeFoundBefore))) return -1;
+namespace {
+
+// The entry of the case for what the code index found of a code.
+int CaseEntryOf(const GroupState& s, int32_t found) {
+  if (found < 0 || (BeforeDatedTables(s) && !(found & DiagnosisTable::kCodeFoundBefore))) return -1;
   const int e = found & DiagnosisTable::kCodeEntryBits;
   return s.sex == 2 && (found & DiagnosisTable::kCodeFemaleBump) ? e + 1 : e;
+}
+
+}  // namespace
+
+int LookupDiagnosisCode(const GroupState& s, const char* code) {
+  const DiagnosisTable& t = *s.active.diagnosis;
+  if (t.codeIndex.empty()) return SearchDiagnosisTable(t, code, BeforeDatedTables(s), s.sex == 2);
+  return CaseEntryOf(s, t.codeIndex.Find(PackCode(code)));
+}
+
+int LookupDiagnosisAt(const GroupState& s, int position) {
+  const char* code = s.diagnosisWork[static_cast<std::size_t>(position)].code;
+  if (IsBlankCode(code)) return -2;
+  const DiagnosisTable& t = *s.active.diagnosis;
+  if (t.codeIndex.empty()) return LookupDiagnosisCode(s, code);
+  const int32_t found = t.codeIndex.Find(PackCode(code));
+  // What FindDiagnosisEntry gives for the code, found by the same search.
+  CcMemo& memo = s.ccMemo;
+  if (memo.enabled) {
+    memo.firstEntry[static_cast<std::size_t>(position)] =
+        static_cast<int16_t>(found < 0 ? -1 : found & DiagnosisTable::kCodeEntryBits);
+  }
+  return CaseEntryOf(s, found);
 }
 
 int FindDiagnosisEntry(const GroupState& s, const char* code) {

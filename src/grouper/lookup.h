@@ -22,6 +22,10 @@ inline int LookupDiagnosis(const GroupState& s, int position) {
   return IsBlankCode(code) ? -2 : LookupDiagnosisCode(s, code);
 }
 
+// LookupDiagnosis that also remembers, while the CC memo is enabled, the
+// first entry of the code (FindDiagnosisEntry) for the CC searches.
+int LookupDiagnosisAt(const GroupState& s, int position);
+
 // The entry of five characters of a diagnosis code in the active edition.
 int FindDiagnosisEntry(const GroupState& s, const char* code);
 

@@ -309,11 +309,12 @@ TEST(CcMemoTest, MemoHoldsWhatTheSearchesFind) {
       const CcMemo memo = plain.ccMemo;
       ASSERT_TRUE(memo.enabled);
       plain.ccMemo.enabled = false;
-      if (memo.principalEntry != CcMemo::kUnknown) {
-        ASSERT_EQ(memo.principalEntry, FindDiagnosisEntry(plain, plain.diagnosisWork[0].code)) << label;
-        ++compared;
-      }
       for (int i = 0; i < plain.diagnosisCount; ++i) {
+        if (memo.firstEntry[i] != CcMemo::kUnknown) {
+          ASSERT_EQ(memo.firstEntry[i], FindDiagnosisEntry(plain, plain.diagnosisWork[i].code))
+              << label << ", position " << i;
+          ++compared;
+        }
         if (memo.ccEntry[i] != CcMemo::kUnknown) {
           ASSERT_EQ(memo.ccEntry[i], FindCcEntry(plain, i)) << label << ", position " << i;
           ++compared;
