@@ -470,10 +470,11 @@ void AddProcedures(GroupState& s) {
   auto& mask = s.caseMask;
   uint8_t pairA = 0;
   uint8_t pairB = 0;
+  const bool beforeDatedTables = DateBefore(s.caseDate, "20020101");
   for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
     const int e = s.procedureEntry[i];
     if (e < 0) continue;
-    const ProcedureClass& p = ProcedureClassOf(s, e);
+    const ProcedureClass& p = ProcedureClassOf(s, e, beforeDatedTables);
     ProcedureWorkEntry& w = s.procedureWork[i];
     if (p.bytes[0] & 0x01) {
       w.workFlags |= kWorkOr;

@@ -43,9 +43,14 @@ inline const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry) {
 // The class record of a procedure entry: for case dates before "20020101"
 // the class of the entry in the edition's procedure table, otherwise the
 // class of the dated procedure table row.
-inline const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry) {
-  if (DateBefore(s.caseDate, "20020101")) return s.active.procedure->ClassOf(entry);
+// With the date test made once for many entries.
+inline const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry,
+                                              bool beforeDatedTables) {
+  if (beforeDatedTables) return s.active.procedure->ClassOf(entry);
   return s.active.datedProcedure->classes[entry];
+}
+inline const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry) {
+  return ProcedureClassOf(s, entry, DateBefore(s.caseDate, "20020101"));
 }
 
 }  // namespace tallow
