@@ -318,9 +318,10 @@ WalkEnd WalkRules(GroupState& s, int mdc, const DrgRule*& accepted, int& value) 
   if (!loaded) return WalkRulesOf<false, false>(s, rules, first, mdc, accepted, value);
   if (table.keyedRunOf.empty()) return WalkRulesOf<false, true>(s, rules, first, mdc, accepted, value);
   const std::span<const uint8_t> keyed = table.KeyedRulesOf(mdc, s.principalDrgKey);
-  const uint64_t* word0 = table.keyedWord0.size() == table.keyedRules.size()
-                              ? table.keyedWord0.data() + (keyed.data() - table.keyedRules.data())
-                              : nullptr;
+  const uint64_t* word0 =
+      !keyed.empty() && table.keyedWord0.size() == table.keyedRules.size()
+          ? table.keyedWord0.data() + (keyed.data() - table.keyedRules.data())
+          : nullptr;
   return WalkRulesOf<false, true, true>(s, rules, first, mdc, accepted, value, keyed, word0);
 }
 
