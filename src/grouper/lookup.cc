@@ -18,10 +18,6 @@ bool BeforeDatedTables(const GroupState& s) { return DateBefore(s.caseDate, kDat
 
 bool SameCode(const char* a, const char* b) { return PackCodeToNul(a) == PackCodeToNul(b); }
 
-}  // namespace
-
-namespace {
-
 // The entry of the case for what the code index found of a code.
 int CaseEntryOf(const GroupState& s, int32_t found) {
   if (found < 0 || (BeforeDatedTables(s) && !(found & DiagnosisTable::kCodeFoundBefore))) return -1;

@@ -42,8 +42,8 @@ inline const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry) {
 
 // The class record of a procedure entry: for case dates before "20020101"
 // the class of the entry in the edition's procedure table, otherwise the
-// class of the dated procedure table row.
-// With the date test made once for many entries.
+// class of the dated procedure table row. A loop over many entries may test
+// the date once and pass beforeDatedTables.
 inline const ProcedureClass& ProcedureClassOf(const GroupState& s, int entry,
                                               bool beforeDatedTables) {
   if (beforeDatedTables) return s.active.procedure->ClassOf(entry);

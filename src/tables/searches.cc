@@ -249,7 +249,7 @@ void DrgRuleTable::MakeKeyedRules() {
         const uint8_t k = mdcRules[i].bytes[0];
         if (k == 0 || k == key) {
           keyedRules.push_back(static_cast<uint8_t>(i));
-          keyedWord0.push_back(RequireWordsOf(mdcRules[i])[0]);
+          keyedWord0.push_back(RequireWordOf(mdcRules[i], 0));
         }
       }
       first[key] = from << 8 | static_cast<uint32_t>(keyedRules.size() - from);
@@ -260,11 +260,17 @@ void DrgRuleTable::MakeKeyedRules() {
   }
 }
 
+uint64_t RequireWordOf(const DrgRule& rule, std::size_t w) {
+  uint64_t word = 0;
+  for (std::size_t k = 8 * w; k < std::min<std::size_t>(8 * w + 8, 42); ++k) {
+    word |= static_cast<uint64_t>(rule.bytes[k + 1]) << (8 * (k % 8));
+  }
+  return word;
+}
+
 RuleWords RequireWordsOf(const DrgRule& rule) {
   RuleWords words{};
-  for (std::size_t k = 0; k < 42; ++k) {
-    words[k / 8] |= static_cast<uint64_t>(rule.bytes[k + 1]) << (8 * (k % 8));
-  }
+  for (std::size_t w = 0; w < words.size(); ++w) words[w] = RequireWordOf(rule, w);
   return words;
 }
 

@@ -158,6 +158,7 @@ struct DrgRule {
 // counted from the least significant end; bytes 42-47 are zero.
 using RuleWords = std::array<uint64_t, 6>;
 RuleWords RequireWordsOf(const DrgRule& rule);
+uint64_t RequireWordOf(const DrgRule& rule, std::size_t w);  ///< RequireWordsOf(rule)[w]
 
 // What the rule walk reads of every rule it tries, in one cache line.
 struct alignas(64) WalkRule {
@@ -177,7 +178,7 @@ struct DrgRuleTable {
   // + k] = f << 8 | c.
   std::vector<uint32_t> keyedRunOf;
   std::vector<uint8_t> keyedRules;
-  // Word 0 of RequireWordsOf(rule) for the rule at each entry of keyedRules,
+  // RequireWordOf(rule, 0) for the rule at each entry of keyedRules,
   // side by side, so that a walk rejects most rules on a few words read in
   // order.
   std::vector<uint64_t> keyedWord0;
