@@ -51,10 +51,11 @@ run() {
     'BEGIN { cpu = u + s; if (cpu <= 0) cpu = 0.01; if (w <= 0) w = 0.01;
              printf "%-12s %4s %9s %8.2f %8.2f %8.2f %12.0f %12.0f %9.1f\n",
                     name, jobs, n, u, s, w, n / cpu, n / w, r / 1024 }'
-  echo "$user $sys $wall" >> "$scratch/$1.times"
+  echo "$user $sys $wall" | awk '{ print $1, $2, $3, $1 + $2 }' >> "$scratch/$1.times"
 }
 
-# least FILE COLUMN: the least value of a column of a times file.
+# least FILE COLUMN: the least value of a column of a times file (user, system,
+# wall, CPU).
 least() {
   awk -v c="$2" 'NR == 1 || $c < m { m = $c } END { print m }' "$1"
 }
@@ -72,7 +73,7 @@ while [ "$round" -le "$rounds" ]; do
   round=$((round + 1))
 done
 awk -v n="$lines" -v r="$rounds" -v c="$cores" \
-  -v cpu="$(awk '{ print $1 + $2 }' "$scratch/one-worker.times" | sort -g | head -n 1)" \
+  -v cpu="$(least "$scratch/one-worker.times" 4)" \
   -v a="$(least "$scratch/one-worker.times" 3)" -v b="$(least "$scratch/all-cores.times" 3)" \
   'BEGIN { if (cpu <= 0) cpu = 0.01; if (b <= 0) b = 0.01;
            printf "best of %d rounds: %.0f cases per CPU second with one worker\n", r, n / cpu;
