@@ -18,41 +18,24 @@ bool BeforeDatedTables(const GroupState& s) { return DateBefore(s.caseDate, kDat
 
 bool SameCode(const char* a, const char* b) { return PackCodeToNul(a) == PackCodeToNul(b); }
 
-// The entry of the case for what the code index found of a code.
-int CaseEntryOf(const GroupState& s, int32_t found) {
-  if (found < 0 || (BeforeDatedTables(s) && !(found & DiagnosisTable::kCodeFoundBefore))) return -1;
-  const int e = found & DiagnosisTable::kCodeEntryBits;
-  return s.sex == 2 && (found & DiagnosisTable::kCodeFemaleBump) ? e + 1 : e;
-}
-
 }  // namespace
 
 int LookupDiagnosisCode(const GroupState& s, const char* code) {
-  const DiagnosisTable& t = *s.active.diagnosis;
-  if (t.codeIndex.empty()) return SearchDiagnosisTable(t, code, BeforeDatedTables(s), s.sex == 2);
-  return CaseEntryOf(s, t.codeIndex.Find(PackCode(code)));
+  return FindDiagnosisCode(*s.active.diagnosis, code, BeforeDatedTables(s), s.sex == 2).caseEntry;
 }
 
 int LookupDiagnosisAt(const GroupState& s, int position) {
   const char* code = s.diagnosisWork[static_cast<std::size_t>(position)].code;
   if (IsBlankCode(code)) return -2;
-  const DiagnosisTable& t = *s.active.diagnosis;
-  if (t.codeIndex.empty()) return LookupDiagnosisCode(s, code);
-  const int32_t found = t.codeIndex.Find(PackCode(code));
-  // What FindDiagnosisEntry gives for the code, found by the same search.
+  const DiagnosisFound found = FindDiagnosisCode(*s.active.diagnosis, code, BeforeDatedTables(s), s.sex == 2);
+  // What FindDiagnosisEntry gives for the code, found by the same walk.
   CcMemo& memo = s.ccMemo;
-  if (memo.enabled) {
-    memo.firstEntry[static_cast<std::size_t>(position)] =
-        static_cast<int16_t>(found < 0 ? -1 : found & DiagnosisTable::kCodeEntryBits);
-  }
-  return CaseEntryOf(s, found);
+  if (memo.enabled) memo.firstEntry[static_cast<std::size_t>(position)] = static_cast<int16_t>(found.firstEntry);
+  return found.caseEntry;
 }
 
 int FindDiagnosisEntry(const GroupState& s, const char* code) {
-  const DiagnosisTable& t = *s.active.diagnosis;
-  if (t.codeIndex.empty()) return FirstDiagnosisEntryOf(t, code);
-  const int32_t found = t.codeIndex.Find(PackCode(code));
-  return found < 0 ? -1 : found & DiagnosisTable::kCodeEntryBits;
+  return FirstDiagnosisEntryOf(*s.active.diagnosis, code);
 }
 
 int LookupProcedureCode(const GroupState& s, const char* code) {

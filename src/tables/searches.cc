@@ -1,6 +1,7 @@
 // Searches over the loaded tables and the choice of edition. Every index
 // used here was validated when the tables were loaded.
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <vector>
 
@@ -139,6 +140,61 @@ int SearchDiagnosisTable(const DiagnosisTable& t, const char* code, bool beforeD
   return found;
 }
 
+DiagnosisFound FindDiagnosisCode(const DiagnosisTable& t, const char* code, bool beforeDated,
+                                 bool female) {
+  DecodedCode key;
+  if (!DecodeCode(code, /*strictTail=*/true, &key)) return {};
+  const int count = DiagnosisCategoryCount(t, key.category);
+  if (count <= 0) return {};
+  const int start = t.categoryStart[key.category];
+  const int end = start + count;
+  const uint8_t* tails = t.entryTail.data();
+  const std::size_t size = t.entryTail.size();
+  const auto tail = static_cast<uint8_t>(key.tail);
+
+  // One walk finds the first equal tail and, before it, the first tail not
+  // below the key: the search before the dated tables finds the code only
+  // when the two are the same entry.
+  int equal = -1;
+  int atLeast = -1;
+  int e = start;
+#if defined(__SSE2__)
+  const __m128i k = _mm_set1_epi8(static_cast<char>(tail));
+  for (; e < end && static_cast<std::size_t>(e) + 16 <= size; e += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tails + e));
+    const unsigned inRun = end - e < 16 ? (1u << (end - e)) - 1 : 0xFFFFu;
+    const auto same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, k))) & inRun;
+    if (atLeast < 0) {
+      const auto notBelow =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_max_epu8(v, k), v))) & inRun;
+      if (notBelow != 0) atLeast = e + std::countr_zero(notBelow);
+    }
+    if (same != 0) {
+      equal = e + std::countr_zero(same);
+      e = end;
+      break;
+    }
+  }
+#else
+  (void)size;
+#endif
+  for (; e < end; ++e) {
+    if (atLeast < 0 && tails[e] >= tail) atLeast = e;
+    if (tails[e] == tail) {
+      equal = e;
+      break;
+    }
+  }
+  if (equal < 0) return {};
+
+  DiagnosisFound found;
+  found.firstEntry = equal;
+  if (beforeDated && atLeast != equal) return found;
+  // A code held by two adjacent entries: the second serves female cases.
+  found.caseEntry = female && equal + 1 < end && tails[equal + 1] == tail ? equal + 1 : equal;
+  return found;
+}
+
 int FirstDiagnosisEntryOf(const DiagnosisTable& t, const char* code) {
   DecodedCode key;
   if (!DecodeCode(code, /*strictTail=*/true, &key)) return -1;
@@ -163,24 +219,6 @@ int SearchProcedureTable(const ProcedureTable& t, const char* code) {
 // The searches above, for every code a table holds at once. The first
 // entry not below a code's first entry e lies at or before e, so the search
 // before the dated tables finds e or nothing.
-void MakeCodeIndex(DiagnosisTable& table) {
-  table.codeIndex.clear();
-  if (table.entryTail.size() > DiagnosisTable::kCodeEntryBits) return;
-  const uint8_t* tails = table.entryTail.data();
-  CodeIndex index;
-  index.Reserve(table.entryTail.size());
-  ForEachHeldCode(
-      table.categoryStart, table.entryTail, /*strictTail=*/true,
-      [&](int c) { return DiagnosisCategoryCount(table, c); },
-      [&](uint64_t key, int e, int atLeast, int end) {
-        uint32_t value = static_cast<uint32_t>(e);
-        if (e + 1 < end && tails[e + 1] == tails[e]) value |= DiagnosisTable::kCodeFemaleBump;
-        if (atLeast == e) value |= DiagnosisTable::kCodeFoundBefore;
-        index.Add(key, value);
-      });
-  table.codeIndex = std::move(index);
-}
-
 void MakeCodeIndex(ProcedureTable& table) {
   table.codeIndex.clear();
   if (table.entryTail.size() > CodeIndex::kMaxValue) return;

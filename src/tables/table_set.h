@@ -64,15 +64,6 @@ struct DiagnosisTable {
   // kRefinedCcSearch for an entry that no code reaches or more than one
   // does (categories that share entries). Empty when not made.
   std::vector<int32_t> refinedCcRow;
-  // Made at load (MakeCodeIndex): for every code the table holds, its first
-  // entry e (kCodeEntryBits), whether the entry after it holds the code too
-  // (kCodeFemaleBump: the one a female case gets), and whether the search
-  // before the dated tables finds e (kCodeFoundBefore); no search finds a
-  // code not in it. Empty when not made.
-  static constexpr uint32_t kCodeEntryBits = 0x3FFF;
-  static constexpr uint32_t kCodeFemaleBump = 0x4000;
-  static constexpr uint32_t kCodeFoundBefore = 0x8000;
-  CodeIndex codeIndex;
 
   // Class record of an entry that belongs to a category (validated at load).
   const DiagnosisClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
@@ -364,8 +355,8 @@ struct EditionView {
 void MakeCategoryIndex(DatedProcedureTable& table);
 void MakeRunIndex(DatedProcedureTable& table);
 
-// The plain searches of the category-indexed tables, which their code
-// indexes stand for. A code is five characters (codes.h).
+// The searches of the category-indexed tables. A code is five characters
+// (codes.h).
 // The entry of a diagnosis code, or -1: the category's first entry whose tail
 // equals the code's; before the dated tables the first whose tail is not below
 // it, when that one is equal. Of two adjacent entries with the code a female
@@ -373,12 +364,20 @@ void MakeRunIndex(DatedProcedureTable& table);
 int SearchDiagnosisTable(const DiagnosisTable& t, const char* code, bool beforeDated, bool female);
 // The category's first entry whose tail equals the code's, or -1.
 int FirstDiagnosisEntryOf(const DiagnosisTable& t, const char* code);
+// Both of them in one walk over the category's tails, as the lookups of a
+// case want them: caseEntry as SearchDiagnosisTable, firstEntry as
+// FirstDiagnosisEntryOf.
+struct DiagnosisFound {
+  int caseEntry = -1;
+  int firstEntry = -1;
+};
+DiagnosisFound FindDiagnosisCode(const DiagnosisTable& t, const char* code, bool beforeDated,
+                                 bool female);
 // The first procedure entry whose tail is not below the code's, when that one
 // is equal (the code's fourth and fifth characters each a digit or a blank),
-// or -1.
+// or -1. The code index stands for it.
 int SearchProcedureTable(const ProcedureTable& t, const char* code);
-// Makes the code indexes from the loaded category index, tails and counts.
-void MakeCodeIndex(DiagnosisTable& table);
+// Makes the code index from the loaded category index, tails and counts.
 void MakeCodeIndex(ProcedureTable& table);
 
 // Fills DiagnosisTable::ccExclusionRow of every edition from the loaded

@@ -278,10 +278,10 @@ std::shared_ptr<const TableSet> LoadedSharingCategories() {
   return tables.ok() ? *tables : nullptr;
 }
 
-// The code indexes made at load stand for the searches: over every code of
-// each category a table holds (and of a few it does not), both sexes and
-// every edition, the lookups give the same entries with the indexes as with
-// them removed. One set holds tails out of order and codes held twice, one
+// The code indexes made at load and the one walk of a diagnosis lookup
+// stand for the searches: over every code of each category a table holds
+// (and of a few it does not), both sexes and every edition, the lookups give
+// the entries of the plain searches. One set holds tails out of order and codes held twice, one
 // has categories that share their entries.
 TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
   constexpr char kOutOfOrder[] =
@@ -305,11 +305,10 @@ TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
     ASSERT_NE(indexed, nullptr);
     ASSERT_NE(searched, nullptr);
     auto& plain = const_cast<TableSet&>(*searched);  // loaded for this test alone
-    for (DiagnosisTable& t : plain.diagnosis) {
+    for (ProcedureTable& t : plain.procedure) {
       ASSERT_FALSE(t.codeIndex.empty());
       t.codeIndex.clear();
     }
-    for (ProcedureTable& t : plain.procedure) t.codeIndex.clear();
     plain.datedProcedure.runIndex.clear();
 
     // Categories with entries in some table, and every tenth of the others;
@@ -332,10 +331,18 @@ TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
         TestCase a(indexed, date);
         TestCase b(searched, date);
         a.s.sex = b.s.sex = sex;
+        const DiagnosisTable& dx = *a.s.active.diagnosis;
+        const bool beforeDated = std::strcmp(date, "20020101") < 0;
         auto same = [&](const char* code) {
           const int e = LookupDiagnosisCode(a.s, code);
-          ASSERT_EQ(e, LookupDiagnosisCode(b.s, code)) << code << " " << date << " " << sex;
-          ASSERT_EQ(FindDiagnosisEntry(a.s, code), FindDiagnosisEntry(b.s, code)) << code;
+          ASSERT_EQ(e, SearchDiagnosisTable(dx, code, beforeDated, sex == 2)) << code << " " << date << " " << sex;
+          ASSERT_EQ(FindDiagnosisEntry(a.s, code), FirstDiagnosisEntryOf(dx, code)) << code;
+          // The walk for a case, in the other edition too.
+          for (const bool before : {false, true}) {
+            const DiagnosisFound f = FindDiagnosisCode(dx, code, before, sex == 2);
+            ASSERT_EQ(f.caseEntry, SearchDiagnosisTable(dx, code, before, sex == 2)) << code << " " << before;
+            ASSERT_EQ(f.firstEntry, FirstDiagnosisEntryOf(dx, code)) << code;
+          }
           const int p = LookupProcedureCode(a.s, code);
           ASSERT_EQ(p, LookupProcedureCode(b.s, code)) << code << " " << date;
           found += (e >= 0) + (p >= 0);
