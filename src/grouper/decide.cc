@@ -613,11 +613,18 @@ int CcRowOf(const GroupState& s, const CcExclusionTable& table, int key, int ent
   const TableSet& tables = *s.tables;
   const DiagnosisTable& dx = *s.active.diagnosis;
   const Edition edition = s.active.edition;
-  if (!dx.ccExclusionRow.empty() && &dx == &tables.diagnosis[static_cast<std::size_t>(edition)] &&
+  if (!dx.entryFacts.empty() && &dx == &tables.diagnosis[static_cast<std::size_t>(edition)] &&
       &CcExclusionTableOf(tables, edition) == &table) {
-    return dx.ccExclusionRow[static_cast<std::size_t>(entry)];
+    const int row = dx.entryFacts[static_cast<std::size_t>(entry)].ccExclusionRow;
+    if (row != kCcRowSearch) return row;
   }
   return FindCcRow(table, key);
+}
+
+// The CCTAB key of an entry of the active diagnosis table.
+int CcKeyOf(const DiagnosisTable& dx, int entry) {
+  const auto at = static_cast<std::size_t>(entry);
+  return dx.entryFacts.empty() ? dx.entryCcRow[at] : dx.entryFacts[at].ccKey;
 }
 
 // The first entry of the work code at a position: remembered while the memo
@@ -639,9 +646,9 @@ int SearchCcExclusion(const GroupState& s, int entry, int position) {
     const int principal = s.diagnosisEntry[0];
     if (entry < 0 || principal < 0) return 0;
     const DiagnosisTable& dx = *s.active.diagnosis;
-    const int row = CcRowOf(s, tables.ccRange, dx.entryCcRow[principal], principal);
+    const int row = CcRowOf(s, tables.ccRange, CcKeyOf(dx, principal), principal);
     if (row < 0) return 0;
-    return InExclusionList(tables.ccRange, row, dx.entryCcRow[entry]) ? 1 : 0;
+    return InExclusionList(tables.ccRange, row, CcKeyOf(dx, entry)) ? 1 : 0;
   }
   // CCTAB0 / CCTAB1: keyed by the secondary's first entry, listing the
   // first entries of principals.

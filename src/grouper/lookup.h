@@ -35,9 +35,12 @@ inline int LookupProcedure(const GroupState& s, int position) {
   return IsBlankCode(code) ? -2 : LookupProcedureCode(s, code);
 }
 
-// The class record of a diagnosis entry of the active edition.
+// The class record of a diagnosis entry of the active edition (by the
+// entry's facts when they were made).
 inline const DiagnosisClass& DiagnosisClassOf(const GroupState& s, int entry) {
-  return s.active.diagnosis->ClassOf(entry);
+  const DiagnosisTable& t = *s.active.diagnosis;
+  if (t.entryFacts.empty()) return t.ClassOf(entry);
+  return t.classes[static_cast<std::size_t>(t.entryFacts[static_cast<std::size_t>(entry)].classIndex)];
 }
 
 // The class record of a procedure entry: for case dates before "20020101"

@@ -126,26 +126,25 @@ int SearchCcEntry(const GroupState& s, int position) {
   if (entry < 0 || s.active.refinedCc == nullptr) return -1;
   const RefinedCcTable& table = *s.active.refinedCc;
   const std::vector<RefinedCcRow>& rows = table.rows;
-  const std::vector<uint64_t>& keys = table.keys;
-  const bool packed = keys.size() == rows.size();
   const int n = static_cast<int>(rows.size());
   const char* code = s.diagnosisWork[position].code;
   const uint64_t key = PackCode(code);
-  auto keyAt = [&](int r) { return packed ? keys[static_cast<std::size_t>(r)] : PackCode(rows[r].code.data()); };
 
   // The first row of the entry's code, made at load for the active tables.
   const DiagnosisTable* dx = s.active.diagnosis;
   const auto edition = static_cast<std::size_t>(s.active.edition);
   int hit = kRefinedCcSearch;
   if (s.tables != nullptr && dx != nullptr &&
-      static_cast<std::size_t>(entry) < dx->refinedCcRow.size() &&
+      static_cast<std::size_t>(entry) < dx->entryFacts.size() &&
       dx == &s.tables->diagnosis[edition] && &table == &s.tables->refinedCc[edition]) {
-    hit = dx->refinedCcRow[static_cast<std::size_t>(entry)];
+    hit = dx->entryFacts[static_cast<std::size_t>(entry)].refinedCcRow;
   }
   if (hit == kRefinedCcSearch) hit = FirstRefinedCcRow(table, key);
   if (hit < 0) return -1;
 
-  for (int r = hit; r < n && keyAt(r) == key; ++r) {
+  // The rows of the code, each compared by its own code (in the line that is
+  // read anyway).
+  for (int r = hit; r < n && PackCode(rows[r].code.data()) == key; ++r) {
     const RefinedCcRow& row = rows[r];
     if (row.sexCondition != 0 && row.sexCondition != s.sex) continue;
     if (row.statusCondition != 0 && s.dischargeStatus == 999) continue;

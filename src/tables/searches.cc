@@ -1,8 +1,9 @@
 // Searches over the loaded tables and the choice of edition. Every index
 // used here was validated when the tables were loaded.
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <vector>
 
 #include "tables/branch_free.h"
@@ -523,29 +524,34 @@ void MakeRefinedCcKeys(RefinedCcTable& refined) {
 void MakeCcExclusionRows(TableSet& tables, Edition edition, MadeRows rows) {
   const auto e = static_cast<std::size_t>(edition);
   DiagnosisTable& dx = tables.diagnosis[e];
+  std::vector<DiagnosisEntryFacts>& facts = dx.entryFacts;
+  if (facts.size() != dx.entryTail.size()) facts.assign(dx.entryTail.size(), DiagnosisEntryFacts{});
+  for (std::size_t i = 0; i < facts.size(); ++i) {
+    facts[i].classIndex = static_cast<int16_t>(i < dx.entryClass.size() ? dx.entryClass[i] - 1 : 0);
+    facts[i].ccKey = i < dx.entryCcRow.size() ? dx.entryCcRow[i] : int16_t{0};
+  }
   if ((static_cast<int>(rows) & static_cast<int>(MadeRows::kCcExclusion)) != 0) {
     const bool byCcRow = edition == Edition::k8 || edition == Edition::k9;
-    dx.ccExclusionRow.resize(dx.entryClass.size());
     const CcRowFinder ccRows(CcExclusionTableOf(tables, edition));
-    for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
+    for (std::size_t i = 0; i < facts.size(); ++i) {
       const int key = byCcRow ? (i < dx.entryCcRow.size() ? dx.entryCcRow[i] : -1) : static_cast<int>(i);
-      dx.ccExclusionRow[i] = static_cast<int16_t>(ccRows.Find(key));
+      facts[i].ccExclusionRow = static_cast<int16_t>(ccRows.Find(key));
     }
   }
   if ((static_cast<int>(rows) & static_cast<int>(MadeRows::kRefinedCc)) == 0) return;
   // The code of each entry is that of the category whose entries the
   // lookups search for it (a category count reads as a signed byte).
   RefinedCcRowFinder refinedRows(tables.refinedCc[e]);
-  dx.refinedCcRow.assign(dx.entryTail.size(), kRefinedCcSearch);
-  std::vector<uint8_t> reached(dx.entryTail.size(), 0);
+  for (DiagnosisEntryFacts& f : facts) f.refinedCcRow = kRefinedCcSearch;
+  std::vector<uint8_t> reached(facts.size(), 0);
   for (int category = 0; category < kCategorySlots; ++category) {
     const int count = static_cast<int8_t>(dx.categoryCount[static_cast<std::size_t>(category)]);
     const int start = dx.categoryStart[static_cast<std::size_t>(category)];
     for (int entry = start; entry < start + count; ++entry) {
-      if (entry < 0 || entry >= static_cast<int>(dx.entryTail.size())) continue;
+      if (entry < 0 || entry >= static_cast<int>(facts.size())) continue;
       const auto at = static_cast<std::size_t>(entry);
       if (reached[at]++ != 0) {
-        dx.refinedCcRow[at] = kRefinedCcSearch;
+        facts[at].refinedCcRow = kRefinedCcSearch;
         continue;
       }
       char code[kCodeLength];
@@ -556,7 +562,8 @@ void MakeCcExclusionRows(TableSet& tables, Edition edition, MadeRows rows) {
       auto half = [](int v) { return v == 15 ? ' ' : (v <= 9 ? static_cast<char>('0' + v) : '?'); };
       code[3] = half(tail >> 4);
       code[4] = half(tail & 0xF);
-      dx.refinedCcRow[at] = refinedRows.Find(PackCode(code));
+      const int row = refinedRows.Find(PackCode(code));
+      facts[at].refinedCcRow = static_cast<int16_t>(row <= INT16_MAX ? row : kRefinedCcSearch);
     }
   }
 }

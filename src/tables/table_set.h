@@ -45,6 +45,28 @@ struct DiagnosisClass {
   std::array<uint8_t, 5> dxMask{};  ///< diagnosis attribute bits (class bytes 3-7)
 };
 
+inline constexpr int32_t kRefinedCcSearch = -2;
+inline constexpr int16_t kCcRowSearch = -2;
+
+// What the grouping of a case reads of one diagnosis entry, in eight bytes,
+// so that a diagnosis brings its class, its CC key and its rows in one cache
+// line: the separate arrays of the four editions are too large to stay in
+// the cache together.
+struct DiagnosisEntryFacts {
+  int16_t classIndex = 0;  ///< entryClass - 1
+  int16_t ccKey = 0;       ///< entryCcRow (editions 8 and 9), else 0
+  // The row of the edition's CC exclusion table that FindCcRow gives for the
+  // entry's key (CCTAB and entryCcRow for editions 8 and 9, CCTAB0/CCTAB1
+  // and the entry itself for editions 0 and 1), or -1; kCcRowSearch when
+  // not made.
+  int16_t ccExclusionRow = kCcRowSearch;
+  // The RDRGCC row of the edition that FirstRefinedCcRow gives for the
+  // entry's code, or -1; kRefinedCcSearch for an entry that no code reaches
+  // or more than one does (categories that share entries), or when not made.
+  int16_t refinedCcRow = kRefinedCcSearch;
+};
+static_assert(sizeof(DiagnosisEntryFacts) == 8);
+
 struct DiagnosisTable {
   int entryCount = 0;                                  ///< n of the edition
   std::array<uint8_t, kCategorySlots> categoryCount{};  ///< entries of the category, 0..127
@@ -54,16 +76,9 @@ struct DiagnosisTable {
   std::vector<int16_t> entryCcRow;   ///< key into CCTAB (editions 8 and 9)
   std::vector<char> neonateMark;     ///< RDRGNEO mark of the entry's code, '0' none
   std::vector<DiagnosisClass> classes;  ///< 383 records; class k at k - 1
-  // Made at load (MakeCcExclusionRows): for each entry, the row of the
-  // edition's CC exclusion table that FindCcRow gives for the entry's key
-  // (CCTAB and entryCcRow for editions 8 and 9, CCTAB0/CCTAB1 and the entry
-  // itself for editions 0 and 1), or -1. Empty when not made.
-  std::vector<int16_t> ccExclusionRow;
-  // Made at load (MakeCcExclusionRows): for each entry, the RDRGCC row of the
-  // edition that FirstRefinedCcRow gives for the entry's code, or -1;
-  // kRefinedCcSearch for an entry that no code reaches or more than one
-  // does (categories that share entries). Empty when not made.
-  std::vector<int32_t> refinedCcRow;
+  // Made at load (MakeCcExclusionRows): what the grouping reads of each
+  // entry, side by side (see DiagnosisEntryFacts). Empty when not made.
+  std::vector<DiagnosisEntryFacts> entryFacts;
 
   // Class record of an entry that belongs to a category (validated at load).
   const DiagnosisClass& ClassOf(int entry) const { return classes[entryClass[entry] - 1]; }
@@ -252,8 +267,6 @@ struct RefinedCcTable {
   std::vector<uint64_t> keys;
 };
 
-inline constexpr int32_t kRefinedCcSearch = -2;
-
 // The bisection over the rows of a refined CC table for a packed code: a row
 // of the code stepped back once to the code's first row (a code has at most
 // two rows), or -1. Rows out of code order may hide a code's rows.
@@ -380,12 +393,13 @@ int SearchProcedureTable(const ProcedureTable& t, const char* code);
 // Makes the code index from the loaded category index, tails and counts.
 void MakeCodeIndex(ProcedureTable& table);
 
-// Fills DiagnosisTable::ccExclusionRow of every edition from the loaded
-// diagnosis and CC exclusion tables, and RefinedCcTable::keys.
+// Makes DiagnosisTable::entryFacts of every edition from the loaded
+// diagnosis, CC exclusion and refined CC tables, and RefinedCcTable::keys.
 void MakeCcExclusionRows(TableSet& tables);
 // The same for the diagnosis table of one edition, and for one refined CC
-// table, after one of the tables they are made from was read again: the CC
-// exclusion rows of its entries, their RDRGCC rows, or both.
+// table, after one of the tables they are made from was read again: the
+// entries' classes and CC keys always, and the CC exclusion rows of its
+// entries, their RDRGCC rows, or both.
 enum class MadeRows : uint8_t { kCcExclusion = 1, kRefinedCc = 2, kBoth = 3 };
 void MakeCcExclusionRows(TableSet& tables, Edition edition, MadeRows rows = MadeRows::kBoth);
 void MakeRefinedCcKeys(RefinedCcTable& refined);

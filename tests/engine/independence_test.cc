@@ -371,14 +371,30 @@ TEST(RefinedCcRowTest, RowsMadeAtLoadFindWhatTheBisectionFinds) {
   for (const auto& [label, images] : sets) {
     auto strip = [label = label](TableSet& set) {
       for (DiagnosisTable& dx : set.diagnosis) {
-        EXPECT_EQ(dx.refinedCcRow.size(), dx.entryTail.size()) << label;
-        dx.refinedCcRow.clear();
+        EXPECT_EQ(dx.entryFacts.size(), dx.entryTail.size()) << label;
+        for (DiagnosisEntryFacts& f : dx.entryFacts) f.refinedCcRow = kRefinedCcSearch;
       }
     };
     std::set<int> codes;
     for (const Outcome& o : GroupWithAndWithout(label, images, strip, 123, 4000)) codes.insert(o.groupCode);
     EXPECT_GT(codes.size(), 50u) << label;
   }
+}
+
+// Without the entry facts made at load, the grouping reads the loaded
+// class numbers and CC keys and searches the rows: every case groups alike.
+TEST(EntryFactsTest, GroupingWithoutTheFactsGroupsAlike) {
+  auto strip = [](TableSet& set) {
+    for (DiagnosisTable& dx : set.diagnosis) {
+      EXPECT_FALSE(dx.entryFacts.empty());
+      dx.entryFacts.clear();
+    }
+  };
+  std::set<int> codes;
+  for (const Outcome& o : GroupWithAndWithout("seed 9", SynthTables(9), strip, 77, 4000)) {
+    codes.insert(o.groupCode);
+  }
+  EXPECT_GT(codes.size(), 50u);
 }
 
 // The walk over the rules a principal key does not pass over, listed at

@@ -228,11 +228,14 @@ TEST(CcExclusionRowTest, RowsMadeAtLoadAreThoseOfTheSearch) {
     for (int e = 0; e < kEditionCount; ++e) {
       const DiagnosisTable& dx = set->diagnosis[static_cast<std::size_t>(e)];
       const CcExclusionTable& cc = CcExclusionTableOf(*set, static_cast<Edition>(e));
-      ASSERT_EQ(dx.ccExclusionRow.size(), dx.entryClass.size());
-      for (std::size_t i = 0; i < dx.ccExclusionRow.size(); ++i) {
+      ASSERT_EQ(dx.entryFacts.size(), dx.entryClass.size());
+      for (std::size_t i = 0; i < dx.entryFacts.size(); ++i) {
+        const DiagnosisEntryFacts& f = dx.entryFacts[i];
         const int key = e < 2 ? dx.entryCcRow[i] : static_cast<int>(i);
-        ASSERT_EQ(dx.ccExclusionRow[i], FindCcRow(cc, key)) << "edition " << e << ", entry " << i;
-        rows += dx.ccExclusionRow[i] >= 0;
+        ASSERT_EQ(f.ccExclusionRow, FindCcRow(cc, key)) << "edition " << e << ", entry " << i;
+        ASSERT_EQ(f.classIndex, dx.entryClass[i] - 1) << i;
+        ASSERT_EQ(f.ccKey, e < 2 ? dx.entryCcRow[i] : 0) << i;
+        rows += f.ccExclusionRow >= 0;
       }
     }
   }
