@@ -68,16 +68,15 @@ int DiagnosisCategoryCount(const DiagnosisTable& t, int category) {
   return static_cast<int8_t>(t.categoryCount[category]);
 }
 
-// Calls add(key, e, atLeast, end) for the first entry e of every distinct
-// tail among the entries [start, end) of each category of a category-indexed
+// Calls add(key, e, atLeast) for the first entry e of every distinct tail
+// among the entries [start, end) of each category of a category-indexed
 // table, with key the PackCode of the code of the category and tail, and
 // atLeast the first entry from start on whose tail is not below e's: the
 // codes the table can find. A tail with a half that no character gives (10
-// to 14) stands for no code, and with strictTail (as DecodeCode) neither
-// does a blank fourth character before a digit.
+// to 14) stands for no code.
 template <typename Count, typename Add>
 void ForEachHeldCode(const std::array<int16_t, kCategorySlots>& starts,
-                     const std::vector<uint8_t>& tails, bool strictTail, Count count, Add add) {
+                     const std::vector<uint8_t>& tails, Count count, Add add) {
   const auto size = static_cast<int>(tails.size());
   auto character = [](int half) { return half == 15 ? uint64_t{' '} : uint64_t('0' + half); };
   std::array<int16_t, 256> seenIn;  // the last category holding each tail
@@ -101,13 +100,12 @@ void ForEachHeldCode(const std::array<int16_t, kCategorySlots>& starts,
       const bool aboveAllBefore = k == 0 || highest[k - 1] < tail;
       highest[k] = aboveAllBefore ? tail : highest[k - 1];
       if (!first || (high > 9 && high != 15) || (low > 9 && low != 15)) continue;
-      if (strictTail && high == 15 && low != 15) continue;
       int atLeast = e;  // in tail order (as built) no earlier tail is as high
       if (!aboveAllBefore) {
         atLeast = start + static_cast<int>(std::lower_bound(highest.begin(), highest.begin() + k, tail) -
                                            highest.begin());
       }
-      add(head | (character(high) << 8) | character(low), e, atLeast, end);
+      add(head | (character(high) << 8) | character(low), e, atLeast);
     }
   }
 }
@@ -217,18 +215,18 @@ int SearchProcedureTable(const ProcedureTable& t, const char* code) {
   return e >= 0 && t.entryTail[e] == tail ? e : -1;
 }
 
-// The searches above, for every code a table holds at once. The first
-// entry not below a code's first entry e lies at or before e, so the search
-// before the dated tables finds e or nothing.
+// The search above, for every code a table holds at once. The first entry
+// not below a code's first entry e lies at or before e, so the search finds
+// e or nothing.
 void MakeCodeIndex(ProcedureTable& table) {
   table.codeIndex.clear();
   if (table.entryTail.size() > CodeIndex::kMaxValue) return;
   CodeIndex index;
   index.Reserve(table.entryTail.size());
   ForEachHeldCode(
-      table.categoryStart, table.entryTail, /*strictTail=*/false,
+      table.categoryStart, table.entryTail,
       [&](int c) { return int{table.categoryCount[static_cast<std::size_t>(c)]}; },
-      [&](uint64_t key, int e, int atLeast, int) {
+      [&](uint64_t key, int e, int atLeast) {
         if (atLeast == e) index.Add(key, static_cast<uint32_t>(e));
       });
   table.codeIndex = std::move(index);
