@@ -281,8 +281,8 @@ std::shared_ptr<const TableSet> LoadedSharingCategories() {
 // The code indexes made at load and the one walk of a diagnosis lookup
 // stand for the searches: over every code of each category a table holds
 // (and of a few it does not), both sexes and every edition, the lookups give
-// the entries of the plain searches. One set holds tails out of order and codes held twice, one
-// has categories that share their entries.
+// the entries of the plain searches. One set holds tails out of order and
+// codes held twice, one has categories that share their entries.
 TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
   constexpr char kOutOfOrder[] =
       "class 1 5 0 0 0000000000\nclass 2 5 0 0 0000000000\nclass 3 5 0 0 0000000000\n"
@@ -337,7 +337,7 @@ TEST(CodeIndexTest, LookupsByIndexFindWhatTheSearchesFind) {
           const int e = LookupDiagnosisCode(a.s, code);
           ASSERT_EQ(e, SearchDiagnosisTable(dx, code, beforeDated, sex == 2)) << code << " " << date << " " << sex;
           ASSERT_EQ(FindDiagnosisEntry(a.s, code), FirstDiagnosisEntryOf(dx, code)) << code;
-          // The walk for a case, in the other edition too.
+          // The walk both before the dated tables and from them on.
           for (const bool before : {false, true}) {
             const DiagnosisFound f = FindDiagnosisCode(dx, code, before, sex == 2);
             ASSERT_EQ(f.caseEntry, SearchDiagnosisTable(dx, code, before, sex == 2)) << code << " " << before;
