@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "grouper/values.h"
 #include "tables/codes.h"
@@ -31,6 +32,12 @@ int LookupDiagnosisAt(const GroupState& s, int position) {
   // What FindDiagnosisEntry gives for the code, found by the same walk.
   CcMemo& memo = s.ccMemo;
   if (memo.enabled) memo.firstEntry[static_cast<std::size_t>(position)] = static_cast<int16_t>(found.firstEntry);
+  // The case mask reads the entry's facts once every code is looked up:
+  // ask for their line now, so that its wait overlaps the other lookups.
+  const std::vector<DiagnosisEntryFacts>& facts = s.active.diagnosis->entryFacts;
+  if (found.caseEntry >= 0 && !facts.empty()) {
+    __builtin_prefetch(&facts[static_cast<std::size_t>(found.caseEntry)]);
+  }
   return found.caseEntry;
 }
 
