@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -92,6 +93,7 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
   targetPath_ = target;
   // The new file gets the mode the old one had, or the mode a new file gets.
   ::fchmod(fd_, exists ? (info.st_mode & 07777) : CreationMode());
+  reserving_ = true;
   return true;
 }
 
@@ -107,6 +109,17 @@ bool OutputFile::Write(const char* data, std::size_t size) {
     errorNumber_ = errno != 0 ? errno : EIO;
     return false;
   }
+  if (reserving_ && written_ + size > reserved_) {
+    // The size stays that of the bytes written; a failure (no support, no
+    // space for a whole step) only ends the reserving.
+    const uint64_t step = std::max<uint64_t>(kReserveStep, written_ + size - reserved_);
+    if (::fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(reserved_),
+                    static_cast<off_t>(step)) == 0) {
+      reserved_ += step;
+    } else {
+      reserving_ = false;
+    }
+  }
   while (size > 0) {
     const ssize_t n = ::write(fd_, data, size);
     if (n < 0) {
@@ -120,12 +133,18 @@ bool OutputFile::Write(const char* data, std::size_t size) {
     }
     data += n;
     size -= static_cast<std::size_t>(n);
+    written_ += static_cast<uint64_t>(n);
   }
   return true;
 }
 
 bool OutputFile::Commit() {
   if (temporaryPath_.empty()) return true;
+  // Space reserved past the end is given back; the file's bytes stay as
+  // written, so a failure here leaves only unused space.
+  if (reserved_ > written_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
+    reserving_ = false;
+  }
   const int fd = fd_;
   fd_ = -1;
   owned_ = false;

@@ -6,9 +6,16 @@
 // the destructor) removes the temporary file. Standard output and files that
 // are not regular (a pipe, a terminal, /dev/null) are written directly, as a
 // stream: they cannot be replaced.
+//
+// The temporary file's space is reserved ahead of the writes, in steps of
+// kReserveStep, and what was reserved past the last byte is given back at
+// Commit: the file system then maps each written page onto space already
+// held instead of accounting for it page by page. A file system that cannot
+// reserve is written to as it is.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -38,6 +45,8 @@ class OutputFile {
   void Abandon();
 
   bool replacing() const { return !temporaryPath_.empty(); }
+  // Bytes written so far.
+  uint64_t written() const { return written_; }
   int errorNumber() const { return errorNumber_; }
   const std::string& displayName() const { return displayName_; }
 
@@ -49,6 +58,11 @@ class OutputFile {
   std::string displayName_;
   std::string targetPath_;
   std::string temporaryPath_;  ///< "" when writing directly
+  uint64_t written_ = 0;
+  uint64_t reserved_ = 0;  ///< bytes of space held from the start of the file
+  bool reserving_ = false;  ///< space is reserved ahead (a temporary file that allows it)
 };
+
+inline constexpr uint64_t kReserveStep = 16 * 1024 * 1024;
 
 }  // namespace tallow::app

@@ -3,6 +3,7 @@
 #include "app/batch.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "app/output_file.h"
 #include "app_files.h"
 #include "support/table_fixture.h"
 
@@ -188,6 +190,37 @@ TEST_F(BatchTest, OutputThatIsTheInputIsRefusedAndKept) {
     EXPECT_EQ(ReadFile(dir_.Path("tallow.in")), cases) << out;
   }
   EXPECT_NE(err_.Text().find("is the input file"), std::string::npos) << err_.Text();
+}
+
+// The space reserved ahead of the writes is given back: the replaced file
+// holds exactly the bytes written and no more space than they need, whether
+// the writes end just past a reserved step or far inside one.
+TEST(OutputFileTest, ReplacedFileHoldsTheBytesWrittenAndOnlyTheirSpace) {
+  testing::TempDir dir;
+  for (const uint64_t total : {kReserveStep + 1, kReserveStep / 2 + 4097}) {
+    const std::string path = dir.Path("out");
+    dir.Write("out", "earlier content");
+    OutputFile out;
+    std::string error;
+    ASSERT_TRUE(out.Open(path, &error)) << error;
+    std::string chunk(256 * 1024, ' ');
+    std::string expected;
+    for (uint64_t at = 0; at < total; at += chunk.size()) {
+      for (std::size_t i = 0; i < chunk.size(); i += 4096) {
+        chunk[i] = static_cast<char>('a' + (at / 4096 + i / 4096) % 26);
+      }
+      const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(chunk.size(), total - at));
+      ASSERT_TRUE(out.Write(chunk.data(), n));
+      expected.append(chunk, 0, n);
+    }
+    EXPECT_EQ(ReadFile(path), "earlier content");  // replaced only at the end
+    ASSERT_TRUE(out.Commit());
+    EXPECT_TRUE(ReadFile(path) == expected) << "total " << total;
+    struct stat info {};
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(static_cast<uint64_t>(info.st_size), total);
+    EXPECT_LE(static_cast<uint64_t>(info.st_blocks) * 512, total + 64 * 1024) << "total " << total;
+  }
 }
 
 TEST_F(BatchTest, WriteErrorIsNotReportedAsSuccess) {
