@@ -146,10 +146,14 @@ class Worker {
       : grouper_(std::make_unique<Grouper>(tables)), line_(std::make_unique<CaseLine>()),
         options_(options) {
     BindRequest(request_, *line_);
+    grouper_->BindCodes(&request_);
     grouper_->SetCaseFields(line_->data() + kCaseIdentifierPos, line_->data() + kCaseDatePos,
                             line_->data() + kSurgeryModifiersPos);
     if (options.why) grouper_->SetTrace(&reasons_);
   }
+  // The grouper holds the address of request_.
+  Worker(const Worker&) = delete;
+  Worker& operator=(const Worker&) = delete;
 
   void Process(BlockWork& work) {
     work.Reset();

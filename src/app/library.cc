@@ -13,6 +13,7 @@ LineGrouper::LineGrouper(std::shared_ptr<const TableSet> tables)
     : grouper_(std::make_unique<Grouper>(std::move(tables))),
       line_(std::make_unique<CaseLine>()) {
   BindRequest(request_, *line_);
+  grouper_->BindCodes(&request_);
   grouper_->SetCaseFields(line_->data() + kCaseIdentifierPos, line_->data() + kCaseDatePos,
                           line_->data() + kSurgeryModifiersPos);
 }

@@ -82,6 +82,8 @@ void Grouper::SetCaseFields(const char* caseIdentifier, const char* caseDate,
   state_.surgeryModifiers = surgeryModifiers != nullptr ? surgeryModifiers : kBlankField;
 }
 
+void Grouper::BindCodes(const GroupRequest* request) { BindCodeLayout(state_, request); }
+
 void Grouper::SelectEdition(const char* caseDate) {
   if (tables_ == nullptr) return;
   const Edition edition = EditionOf(caseDate != nullptr ? caseDate : kBlankField);

@@ -33,6 +33,12 @@ class Grouper final : private FirstPassAside {
   void SetCaseFields(const char* caseIdentifier, const char* caseDate,
                      const char* surgeryModifiers);
 
+  // Binds the request whose code references stay where they are for the
+  // cases to come (the batch's, bound to its line buffer): GroupCase with it
+  // then takes their layout as bound instead of comparing all 35 references
+  // with the last case's. Until the next call (null unbinds), the caller
+  // must not move any of them.
+  void BindCodes(const GroupRequest* request);
   // Points the active tables at the edition of the case date. Called for
   // every case before GroupCase, with the date the case fields hold.
   void SelectEdition(const char* caseDate);

@@ -60,8 +60,11 @@ struct CcMemo {
 // and how many of the diagnosis and procedure references from the front lie
 // one after another, five characters apart (as in the case line). Made again
 // whenever a reference differs; only the layout is kept, never a character.
+// A request bound to the state (BindCodeLayout) is taken as it was bound,
+// without comparing its references.
 struct CodeLayoutMemo {
   std::array<const char*, kMaxDiagnoses + kMaxProcedures> codes{};
+  const void* boundRequest = nullptr;
   int8_t diagnosisRun = 0;
   int8_t procedureRun = 0;
 };

@@ -59,16 +59,21 @@ int8_t RunOf(const char* const (&codes)[N]) {
   return static_cast<int8_t>(run);
 }
 
-// The layout of the request's references, made again when one of them moved.
-const CodeLayoutMemo& LayoutOf(GroupState& s, const GroupRequest& request) {
+void MakeLayout(CodeLayoutMemo& memo, const GroupRequest& request) {
   static_assert(offsetof(GroupRequest, procedureCodes) ==
                 offsetof(GroupRequest, diagnosisCodes) + sizeof request.diagnosisCodes);
-  CodeLayoutMemo& memo = s.codeLayout;
   static_assert(sizeof memo.codes == sizeof request.diagnosisCodes + sizeof request.procedureCodes);
+  std::memcpy(memo.codes.data(), request.diagnosisCodes, sizeof memo.codes);
+  memo.diagnosisRun = RunOf(request.diagnosisCodes);
+  memo.procedureRun = RunOf(request.procedureCodes);
+}
+
+// The layout of the request's references, made again when one of them moved.
+const CodeLayoutMemo& LayoutOf(GroupState& s, const GroupRequest& request) {
+  CodeLayoutMemo& memo = s.codeLayout;
+  if (memo.boundRequest == &request) return memo;
   if (std::memcmp(memo.codes.data(), request.diagnosisCodes, sizeof memo.codes) != 0) {
-    std::memcpy(memo.codes.data(), request.diagnosisCodes, sizeof memo.codes);
-    memo.diagnosisRun = RunOf(request.diagnosisCodes);
-    memo.procedureRun = RunOf(request.procedureCodes);
+    MakeLayout(memo, request);
   }
   return memo;
 }
@@ -210,6 +215,11 @@ void ConvertByIndex(GroupState& s, int position, const char* code, uint8_t inFor
 }
 
 }  // namespace
+
+void BindCodeLayout(GroupState& s, const GroupRequest* request) {
+  s.codeLayout.boundRequest = request;
+  if (request != nullptr) MakeLayout(s.codeLayout, *request);
+}
 
 int PrepareCaseCodes(GroupState& s) {
   const GroupRequest& request = *s.request;

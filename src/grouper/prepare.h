@@ -14,4 +14,10 @@ namespace tallow {
 // Always returns 0.
 int PrepareCaseCodes(GroupState& s);
 
+// Makes the layout of the request's code references now and has every later
+// PrepareCaseCodes for the same request take it as made, without comparing
+// the references again: the caller promises that none of them moves until
+// it binds again (null unbinds).
+void BindCodeLayout(GroupState& s, const GroupRequest* request);
+
 }  // namespace tallow

@@ -103,6 +103,31 @@ TEST(GroupCase, RefusesWithoutTablesAndWithCountsOutsideTheWorkTables) {
   EXPECT_STREQ(version, "........");
 }
 
+// A bound request is grouped with the layout it had when bound; after it is
+// unbound, or bound again, a moved reference is read where it now points.
+TEST(GroupCase, BoundCodesHoldUntilUnboundOrBoundAgain) {
+  Grouper g(Tables());
+  Grouper fresh(Tables());
+  Case expected("20010315", {"I21", "E10"}, {});
+  ASSERT_EQ(Group(fresh, expected, 3), 0);
+
+  // The codes lie one after another; the blank secondary moves to E10.
+  Case c("20010315", {"I21", ""}, {});
+  std::array<char, 5> moved{};
+  for (const bool rebind : {false, true}) {
+    c.request.diagnosisCodes[1] = c.dx[1].data();
+    g.BindCodes(nullptr);
+    ASSERT_EQ(Group(g, c, 3), 0);
+    g.BindCodes(&c.request);
+    ASSERT_EQ(Group(g, c, 3), 0);
+    EXPECT_NE(Outputs(g, c.request), Outputs(fresh, expected.request));
+    Case::Set(moved, c.request.diagnosisCodes[1], "E10");
+    g.BindCodes(rebind ? &c.request : nullptr);
+    ASSERT_EQ(Group(g, c, 3), 0);
+    EXPECT_EQ(Outputs(g, c.request), Outputs(fresh, expected.request)) << rebind;
+  }
+}
+
 TEST(GroupCase, FlagsChooseWhatIsDecidedAndWritten) {
   Grouper g(Tables());
   char version[] = "12345678";
