@@ -140,10 +140,10 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::Commit() {
   if (temporaryPath_.empty()) return true;
-  // Space reserved past the end is given back; the file's bytes stay as
-  // written, so a failure here leaves only unused space.
+  // Space reserved past the end is given back. The size does not change,
+  // so a failure leaves the bytes as written and only the space unused.
   if (reserved_ > written_ && ::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
-    reserving_ = false;
+    reserved_ = written_;
   }
   const int fd = fd_;
   fd_ = -1;

@@ -45,8 +45,6 @@ class OutputFile {
   void Abandon();
 
   bool replacing() const { return !temporaryPath_.empty(); }
-  // Bytes written so far.
-  uint64_t written() const { return written_; }
   int errorNumber() const { return errorNumber_; }
   const std::string& displayName() const { return displayName_; }
 
