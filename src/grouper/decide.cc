@@ -50,35 +50,12 @@ constexpr uint8_t kWorkPair = 0x02;
 // A rule's 46 bytes: 0 drgKey, 1-42 require, 43 drgDigit, 44-45 drgNumber.
 using RuleBytes = std::array<uint8_t, 46>;
 
-template <typename Word>
-Word LoadWord(const uint8_t* at) {
-  Word w = 0;
-  std::memcpy(&w, at, sizeof w);
-  return w;
-}
-
-// Whether a[k] & b[k] is non-zero for some k < N: eight or four bytes at a
-// time, the last word ending with the last byte (bytes read twice change
-// nothing).
 template <std::size_t N>
 bool SharesBit(const uint8_t* a, const std::array<uint8_t, N>& b) {
-  const uint8_t* c = b.data();
-  if constexpr (N >= 8) {
-    uint64_t any = 0;
-    for (std::size_t k = 0; k + 8 <= N; k += 8) {
-      any |= LoadWord<uint64_t>(a + k) & LoadWord<uint64_t>(c + k);
-    }
-    if constexpr (N % 8 != 0) any |= LoadWord<uint64_t>(a + N - 8) & LoadWord<uint64_t>(c + N - 8);
-    return any != 0;
-  } else if constexpr (N >= 4) {
-    return ((LoadWord<uint32_t>(a) & LoadWord<uint32_t>(c)) |
-            (LoadWord<uint32_t>(a + N - 4) & LoadWord<uint32_t>(c + N - 4))) != 0;
-  } else {
-    for (std::size_t k = 0; k < N; ++k) {
-      if ((a[k] & c[k]) != 0) return true;
-    }
-    return false;
+  for (std::size_t k = 0; k < N; ++k) {
+    if ((a[k] & b[k]) != 0) return true;
   }
+  return false;
 }
 
 template <std::size_t N>
@@ -434,24 +411,18 @@ void RecordCodesUsed(GroupState& s, const RuleBytes& rule) {
   if (!(rule[1] & kCc)) s.ccIndex = -1;
 }
 
-// to[k] |= from[k] for k < n (the two do not overlap): eight or four bytes
-// at a time, the last word ending with the last byte (a byte taken twice
-// gets the same bits).
+// to[k] |= from[k] for k < n, eight bytes at a time.
 void OrBytes(uint8_t* to, const uint8_t* from, std::size_t n) {
-  auto orWord = [to, from]<typename Word>(std::size_t k, Word) {
-    const Word w = LoadWord<Word>(to + k) | LoadWord<Word>(from + k);
-    std::memcpy(to + k, &w, sizeof w);
-  };
-  if (n >= 8) {
-    std::size_t k = 0;
-    for (; k + 8 <= n; k += 8) orWord(k, uint64_t{});
-    if (k < n) orWord(n - 8, uint64_t{});
-  } else if (n >= 4) {
-    orWord(0, uint32_t{});
-    orWord(n - 4, uint32_t{});
-  } else {
-    for (std::size_t k = 0; k < n; ++k) to[k] |= from[k];
+  std::size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t a = 0;
+    uint64_t b = 0;
+    std::memcpy(&a, to + k, 8);
+    std::memcpy(&b, from + k, 8);
+    a |= b;
+    std::memcpy(to + k, &a, 8);
   }
+  for (; k < n; ++k) to[k] |= from[k];
 }
 
 // Adds the diagnoses to the case mask and takes the MDC from the principal.
