@@ -72,6 +72,8 @@ Grouper::Grouper(std::shared_ptr<const TableSet> tables) : tables_(std::move(tab
       editionViews_[static_cast<std::size_t>(e)] = EditionViewOf(*tables_, static_cast<Edition>(e));
     }
     state_.active = tallow::SelectEdition(*tables_, state_.caseDate);
+    firstPassFinals_ = FirstPassFinals(*tables_);
+    state_.firstPassFinals = &firstPassFinals_;
   }
 }
 

@@ -13,6 +13,7 @@
 #include "grouper/code_maps.h"
 #include "grouper/group_request.h"
 #include "grouper/group_state.h"
+#include "refine/finalise.h"
 #include "tables/table_set.h"
 
 namespace tallow {
@@ -70,6 +71,9 @@ class Grouper final : private FirstPassAside {
   GroupState state_;
   // EditionViewOf of each edition, made once: SelectEdition takes one.
   std::array<EditionView, kEditionCount> editionViews_{};
+  // Made for the tables of this grouper (a set reloaded in place gets new
+  // groupers).
+  FirstPassFinals firstPassFinals_;
   bool firstPassAlways_ = false;
   // The first pass run on the side for the case being grouped.
   GroupState aside_;

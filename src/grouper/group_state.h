@@ -89,6 +89,7 @@ inline constexpr uint8_t kReadDiagnosisLevels = 0x04;
 
 struct GroupState;
 class CodeConversions;
+class FirstPassFinals;
 
 // Runs the first pass of the case being grouped on a copy of the state, so
 // that a real pass that went without it can take what it left. `withLevels`
@@ -188,6 +189,8 @@ struct GroupState {
   bool levelsCounted = false;   ///< a real pass filled diagnosisLevels
   bool countLevels = true;      ///< clear: finalisation stops before the level count
   FirstPassAside* firstPassAside = nullptr;  ///< set while firstPass is kLeftOut
+  // The final DRGs a first pass may give (refine/finalise.h); null: any.
+  const FirstPassFinals* firstPassFinals = nullptr;
 
   // --- the layout of the request's code references (PrepareCaseCodes) ---
   CodeLayoutMemo codeLayout;

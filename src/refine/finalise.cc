@@ -3,6 +3,7 @@
 #include "refine/finalise.h"
 
 #include <algorithm>
+#include <array>
 
 #include "grouper/decide.h"
 #include "grouper/lookup.h"
@@ -16,28 +17,65 @@ namespace {
 
 bool CodeIs(const char* code, const char* text) { return PackCode(code) == PackCode(text); }
 
+// The fixed re-mappings of the decided DRG: the DRG it becomes when the
+// re-mapping's test holds, and when it does not. The first pass's finals
+// (FirstPassFinals) take both.
+struct Remapping {
+  int drg;
+  int held;
+  int otherwise;
+};
+constexpr std::array<Remapping, 6> kRemappings = {{
+    {30, 20, 10},        // class byte 4 bit 0x08 of the principal diagnosis
+    {1630, 1590, 1610},  // a procedure with class byte 4 bit 0x08
+    {2230, 2230, 2240},  // a procedure with class byte 10 bit 0x08
+    {2280, 2280, 2290},  // a procedure with class byte 11 bit 0x20
+    {3230, 3230, 3240},  // a procedure coded R3501
+    {4220, 4190, 4210},  // a principal diagnosis R500, R501 or R502
+}};
+
+bool RemappingHolds(const GroupState& s, const DiagnosisClass& principal) {
+  switch (s.baseDrg) {
+    case 30:
+      return (principal.dxMask[1] & 0x08) != 0;
+    case 1630:
+      return AnyProcedureHasBit(s, 4, 0x08) != 0;
+    case 2230:
+      return AnyProcedureHasBit(s, 10, 0x08) != 0;
+    case 2280:
+      return AnyProcedureHasBit(s, 11, 0x20) != 0;
+    case 3230:
+      return HasProcedureR3501(s) != 0;
+    case 4220: {
+      const char* code = s.diagnosisWork[0].code;
+      return CodeIs(code, "R500 ") || CodeIs(code, "R501 ") || CodeIs(code, "R502 ");
+    }
+    default:
+      return false;
+  }
+}
+
 // The decided DRG after the re-mappings that depend on the principal
 // diagnosis's class and code and on the procedures.
 int RemapDrg(const GroupState& s, const DiagnosisClass& principal) {
-  switch (s.baseDrg) {
-    case 30:
-      return (principal.dxMask[1] & 0x08) != 0 ? 20 : 10;  // class byte 4
-    case 1630:
-      return AnyProcedureHasBit(s, 4, 0x08) != 0 ? 1590 : 1610;
-    case 2230:
-      return AnyProcedureHasBit(s, 10, 0x08) != 0 ? 2230 : 2240;
-    case 2280:
-      return AnyProcedureHasBit(s, 11, 0x20) != 0 ? 2280 : 2290;
-    case 3230:
-      return HasProcedureR3501(s) != 0 ? 3230 : 3240;
-    case 4220: {
-      const char* code = s.diagnosisWork[0].code;
-      return CodeIs(code, "R500 ") || CodeIs(code, "R501 ") || CodeIs(code, "R502 ") ? 4190
-                                                                                      : 4210;
-    }
-    default:
-      return s.baseDrg;
+  for (const Remapping& r : kRemappings) {
+    if (r.drg == s.baseDrg) return RemappingHolds(s, principal) ? r.held : r.otherwise;
   }
+  return s.baseDrg;
+}
+
+// Whether the first pass gave `drg` as its final DRG. A first pass left out
+// runs on the side for it, unless the tables show that it cannot give it.
+bool FirstPassGave(GroupState& s, const DiagnosisClass& principal, int drg) {
+  if (s.firstPass == FirstPass::kLeftOut && !(s.firstPassReads & kReadFirstPassDrg)) {
+    if (s.firstPassFinals != nullptr &&
+        !s.firstPassFinals->MayGive(s.active.edition, principal.mdc, drg)) {
+      return false;
+    }
+    s.firstPassDrg = s.firstPassAside->RunAside(false).finalDrg;
+    s.firstPassReads |= kReadFirstPassDrg;
+  }
+  return drg == s.firstPassDrg;
 }
 
 // The level count over the diagnoses: fills diagnosisLevels and raises
@@ -78,12 +116,7 @@ void CountLevelsOf(GroupState& s, const DiagnosisClass& principal, int d, int co
       continue;
     }
     const RefinedCcRow& row = rows[p];
-    if (firstPassWindow && s.firstPass == FirstPass::kLeftOut &&
-        !(s.firstPassReads & kReadFirstPassDrg)) {
-      s.firstPassDrg = s.firstPassAside->RunAside(false).finalDrg;
-      s.firstPassReads |= kReadFirstPassDrg;
-    }
-    if (firstPassWindow && row.ccDrg == s.firstPassDrg) {
+    if (firstPassWindow && FirstPassGave(s, principal, row.ccDrg)) {
       TALLOW_TRACE_WHEN(traced, s, LevelGiven(i, '0', LevelReason::kFirstPassDrg));
       continue;
     }
@@ -111,7 +144,11 @@ void CountLevels(GroupState& s, const DiagnosisClass& principal, int d, int colu
 }  // namespace
 
 RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue) {
-  const std::vector<RefinedDrgSlot>& slots = s.tables->refinedDrg.slots;
+  return RefinedDrgSlotOf(*s.tables, drgValue);
+}
+
+RefinedDrgSlot RefinedDrgSlotOf(const TableSet& tables, int drgValue) {
+  const std::vector<RefinedDrgSlot>& slots = tables.refinedDrg.slots;
   if (drgValue < 1 || drgValue > static_cast<int>(slots.size())) return RefinedDrgSlot{};
   const RefinedDrgSlot& slot = slots[drgValue - 1];
   if (!slot.filled) return RefinedDrgSlot{};
@@ -252,6 +289,58 @@ int FinaliseDrg(GroupState& s) {
   const int status = Finalise(s);
   TALLOW_TRACE(s, Finalised(s, status));
   return status;
+}
+
+FirstPassFinals::FirstPassFinals(const TableSet& tables) {
+  std::vector<int> bases;
+  std::vector<int16_t> finals;
+  for (int e = 0; e < kEditionCount; ++e) {
+    const EditionView view = EditionViewOf(tables, static_cast<Edition>(e));
+    if (view.drgRules == nullptr) return;  // not made: every DRG may be given
+    for (int mdc = 0; mdc <= kMdcSlots; ++mdc) {
+      // What the decision may leave: the reset DRG, a value of a rule of the
+      // MDC, and after DRG 468 a value of a rule of MDC 30. (RulesOf gives
+      // none for slot 0, which stands for every MDC without rules.)
+      bases.assign(1, kUngroupableDrg);
+      for (const DrgRule& rule : view.drgRules->RulesOf(mdc)) bases.push_back(DrgValueOf(rule));
+      if (std::find(bases.begin(), bases.end(), kUnrelatedOrDrg) != bases.end()) {
+        for (const DrgRule& rule : view.drgRules->RulesOf(kUnrelatedOrMdc)) {
+          bases.push_back(DrgValueOf(rule));
+        }
+      }
+      // What finalisation makes of it: DRG 470 for a value out of range,
+      // else the refined DRG of each re-mapping the value may take.
+      Span& span = spans_[static_cast<std::size_t>(e)][static_cast<std::size_t>(mdc)];
+      finals.assign(1, static_cast<int16_t>(kUngroupableDrg));
+      for (const int base : bases) {
+        if (base < 1 || base > kHighestDrg) continue;
+        int drgs[2] = {base, base};
+        for (const Remapping& r : kRemappings) {
+          if (r.drg == base) drgs[0] = r.held, drgs[1] = r.otherwise;
+        }
+        for (const int d : drgs) finals.push_back(RefinedDrgSlotOf(tables, d).refinedDrg);
+      }
+      std::sort(finals.begin(), finals.end());
+      finals.erase(std::unique(finals.begin(), finals.end()), finals.end());
+      span.first = static_cast<uint32_t>(values_.size());
+      span.count = static_cast<uint32_t>(finals.size());
+      values_.insert(values_.end(), finals.begin(), finals.end());
+    }
+  }
+  made_ = true;
+}
+
+const FirstPassFinals::Span& FirstPassFinals::SpanOf(Edition edition, int mdc) const {
+  const auto slot = static_cast<std::size_t>(mdc >= 1 && mdc <= kMdcSlots ? mdc : 0);
+  return spans_[static_cast<std::size_t>(edition)][slot];
+}
+
+bool FirstPassFinals::MayGive(Edition edition, int mdc, int finalDrg) const {
+  // The newborn path takes its DRG from the birth weight, not the decision.
+  if (!made_ || mdc == kNewbornMdc) return true;
+  const Span& span = SpanOf(edition, mdc);
+  const auto first = values_.begin() + span.first;
+  return std::binary_search(first, first + span.count, finalDrg);
 }
 
 }  // namespace tallow

@@ -1,6 +1,10 @@
 // Helpers of DRG finalisation, shared with the refined group code.
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <vector>
+
 #include "grouper/group_state.h"
 
 namespace tallow {
@@ -37,6 +41,34 @@ int IsExcludedObstetricDiagnosis(const GroupState& s, int position);
 // range, or a slot that no RDRGDRG line filled, reads as refined DRG 0, no
 // age split, no level column and a blank type.
 RefinedDrgSlot RefinedDrgSlotOf(const GroupState& s, int drgValue);
+RefinedDrgSlot RefinedDrgSlotOf(const TableSet& tables, int drgValue);
+
+// The final DRGs that the first pass of a case (every procedure ignored) may
+// give, by edition and by the MDC of the principal diagnosis, made from the
+// tables alone: the decision leaves DRG 470, a value of a rule of the MDC or,
+// after DRG 468, of a rule of MDC 30, and finalisation takes the refined DRG
+// of each re-mapping of it (a newborn principal diagnosis may give any). The level count of a case whose first pass was
+// left out asks it before running that pass on the side: a refined CC row
+// whose DRG the first pass cannot give needs no first pass.
+class FirstPassFinals {
+ public:
+  FirstPassFinals() = default;  ///< not made: every DRG may be given
+  explicit FirstPassFinals(const TableSet& tables);
+
+  // False only when no first pass of such a case gives `finalDrg`.
+  bool MayGive(Edition edition, int mdc, int finalDrg) const;
+
+ private:
+  struct Span {
+    uint32_t first = 0;
+    uint32_t count = 0;
+  };
+  const Span& SpanOf(Edition edition, int mdc) const;
+  std::vector<int16_t> values_;  ///< sorted within each span
+  // Slot 0 of an edition: every MDC without rules.
+  std::array<std::array<Span, kMdcSlots + 1>, kEditionCount> spans_{};
+  bool made_ = false;
+};
 
 // The first eight characters of the case date, or eight blanks when the case
 // has no date field.

@@ -501,6 +501,64 @@ TEST(FirstPassTest, LeavingItOutChangesNoResult) {
   EXPECT_GT(reads[0], cases / 3);
 }
 
+// The final DRGs made from the tables for a first pass hold what every first
+// pass gives, and leave out most refined DRGs (else the level count would
+// run the first pass as often as without them).
+TEST(FirstPassTest, FinalsMadeFromTheTablesHoldEveryFirstPassDrg) {
+  // The first rule of MDCs 3 to 6 gives DRG 468 to every case, so that the
+  // first pass walks the rules of MDC 30 too.
+  std::map<std::string, std::string> unrelated = SynthSources(31);
+  for (const char* name : {"DGTAB", "DGTAB0"}) {
+    std::string& text = unrelated[name];
+    for (int mdc = 3; mdc <= 6; ++mdc) {
+      const std::string head = "\nrule " + std::to_string(mdc) + " ";
+      const size_t at = text.find(head);
+      ASSERT_NE(at, std::string::npos) << name << " " << mdc;
+      text.replace(at, text.find('\n', at + 1) - at, head + "4680 0 -");
+    }
+  }
+  auto unrelatedImages = BuildTableImages(unrelated);
+  ASSERT_TRUE(unrelatedImages.ok()) << unrelatedImages.message();
+  const std::vector<std::pair<const char*, TableImages>> sets = {
+      {"seed 31", SynthTables(31)},
+      {"stateful seed 5", StatefulTables(5)},
+      {"seed 31, DRG 468 first", *unrelatedImages}};
+  for (const auto& [label, images] : sets) {
+    auto loaded = LoadTablesFromImages(images);
+    ASSERT_TRUE(loaded.ok()) << label << ": " << loaded.message();
+    const std::shared_ptr<const TableSet> tables = *loaded;
+    const FirstPassFinals finals(*tables);
+    Grouper full(tables);
+    full.SetFirstPassAlways(true);
+    std::set<int> mdcs;
+    for (const Case& c : MakeCases(*tables, 977, 4000)) {
+      Group(full, c);
+      const GroupState& s = full.state();
+      if (s.diagnosisCount < 1 || s.diagnosisEntry[0] < 0) continue;
+      const int mdc = DiagnosisClassOf(s, s.diagnosisEntry[0]).mdc;
+      mdcs.insert(mdc);
+      ASSERT_TRUE(finals.MayGive(s.active.edition, mdc, s.firstPassDrg))
+          << label << ": case " << std::string(c.date, 8) << " " << std::string(c.dx[0], 5)
+          << ", MDC " << mdc << ", first pass DRG " << s.firstPassDrg;
+    }
+    EXPECT_GT(mdcs.size(), 15u) << label;
+
+    int given = 0;
+    int tried = 0;
+    for (int e = 0; e < kEditionCount; ++e) {
+      for (int mdc = 1; mdc <= kMdcSlots; ++mdc) {
+        for (const RefinedDrgSlot& slot : tables->refinedDrg.slots) {
+          if (!slot.filled) continue;
+          ++tried;
+          given += finals.MayGive(static_cast<Edition>(e), mdc, slot.refinedDrg);
+        }
+      }
+    }
+    EXPECT_LT(given, tried / 4) << label;
+    EXPECT_TRUE(FirstPassFinals().MayGive(Edition::k8, 1, 1234));  // not made
+  }
+}
+
 // Blank positions after the last code are skipped by every loop that skips
 // blanks. "00000" reads as blank too but is no run of five blanks, so a case
 // whose trailing positions hold it is grouped over every position: both
