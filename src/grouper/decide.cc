@@ -471,17 +471,22 @@ void AddProcedures(GroupState& s) {
   auto& mask = s.caseMask;
   uint8_t pairA = 0;
   uint8_t pairB = 0;
+  unsigned orProcedure = 0;
+  unsigned bit1 = 0;
   const bool beforeDatedTables = DateBefore(s.caseDate, "20020101");
   for (int i = 0, end = ProcedureSpanOf(s); i < end; ++i) {
     const int e = s.procedureEntry[i];
     if (e < 0) continue;
     const ProcedureClass& p = ProcedureClassOf(s, e, beforeDatedTables);
     ProcedureWorkEntry& w = s.procedureWork[i];
-    if (p.bytes[0] & 0x01) {
-      w.workFlags |= kWorkOr;
-      mask[0] |= kOrProcedure;
-    }
-    if (p.bytes[0] & 0x02) s.bit1ProcedurePresent = true;
+    // Class byte 0 bit 0: an operating-room procedure; bit 1: the bit-1
+    // procedure. Taken without a branch: they vary from code to code in no
+    // order a predictor could learn.
+    static_assert(kWorkOr == 0x01);
+    const uint8_t flags = p.bytes[0];
+    w.workFlags = static_cast<uint8_t>(w.workFlags | (flags & 0x01));
+    orProcedure |= flags & 0x01;
+    bit1 |= flags & 0x02;
     s.classedProcedures |= uint32_t{1} << i;
     // Copies of a size known here, made in place rather than by a call.
     static_assert(sizeof w.procMask == kProcMaskBytes && sizeof w.nonOrMask == 2);
@@ -491,6 +496,8 @@ void AddProcedures(GroupState& s) {
     pairA |= w.procMask[18];
     pairB |= w.procMask[19];
   }
+  mask[0] = static_cast<uint8_t>(mask[0] | (orProcedure != 0 ? kOrProcedure : 0));
+  s.bit1ProcedurePresent = s.bit1ProcedurePresent || bit1 != 0;
 
   // A procedure pair: one procedure with a bit in procMask byte 18 and
   // another with the same bit in byte 19 count as an operating-room
