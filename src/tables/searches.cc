@@ -190,7 +190,12 @@ DiagnosisFound FindDiagnosisCode(const DiagnosisTable& t, const char* code, bool
   found.firstEntry = equal;
   if (beforeDated && atLeast != equal) return found;
   // A code held by two adjacent entries: the second serves female cases.
-  found.caseEntry = female && equal + 1 < end && tails[equal + 1] == tail ? equal + 1 : equal;
+  // Taken without a branch on the case's sex (which follows no order a
+  // predictor could learn); the tail read stays inside the category.
+  const int next = equal + 1;
+  const bool inside = next < end;
+  const uint8_t nextTail = tails[inside ? next : equal];
+  found.caseEntry = equal + static_cast<int>(female & inside & (nextTail == tail));
   return found;
 }
 
