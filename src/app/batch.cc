@@ -409,9 +409,12 @@ ReadEnd RunOneWorker(const std::shared_ptr<const TableSet>& tables, BlockReader&
 }
 
 // Blocks go round: free -> read (this thread) -> grouped (workers) -> written
-// in order (writer thread) -> free. The pool is fixed, so memory does not
-// grow with the input; at most `pool` blocks are on their way, so block
-// `sequence` has a slot of its own among them.
+// in order -> free. The worker that groups the block next in order writes it,
+// and every grouped block after it, while the others go on grouping: no
+// thread of its own waits to write, and no block waits for one to wake. The
+// pool is fixed, so memory does not grow with the input; at most `pool`
+// blocks are on their way, so block `sequence` has a slot of its own among
+// them.
 class Pipeline {
  public:
   Pipeline(const std::shared_ptr<const TableSet>& tables, const BatchOptions& options,
@@ -434,8 +437,9 @@ class Pipeline {
       sigset_t all, previous;
       sigfillset(&all);
       pthread_sigmask(SIG_BLOCK, &all, &previous);
-      for (auto& worker : workers_) threads.emplace_back([this, &worker] { WorkLoop(*worker); });
-      threads.emplace_back([this, &merger] { WriteLoop(merger); });
+      for (auto& worker : workers_) {
+        threads.emplace_back([this, &worker, &merger] { WorkLoop(*worker, merger); });
+      }
       pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     }
     ReadEnd end;
@@ -459,11 +463,9 @@ class Pipeline {
     }
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      total_ = sequence;
       closed_ = true;
     }
     queueCv_.notify_all();
-    doneCv_.notify_all();
     if (end.status == BlockReader::Status::kInterrupted) stop_.store(true);
     for (std::thread& t : threads) t.join();
     return end;
@@ -492,7 +494,7 @@ class Pipeline {
     queueCv_.notify_one();
   }
 
-  void WorkLoop(Worker& worker) {
+  void WorkLoop(Worker& worker, Merger& merger) {
     for (;;) {
       BlockWork* w = nullptr;
       {
@@ -507,25 +509,32 @@ class Pipeline {
       {
         std::lock_guard<std::mutex> lock(mutex_);
         done_[w->sequence % done_.size()] = w;
+        if (writing_) continue;  // the worker writing takes this block in its turn
+        writing_ = true;
       }
-      doneCv_.notify_all();
+      WriteInOrder(merger);
     }
   }
 
-  void WriteLoop(Merger& merger) {
-    for (uint64_t next = 0;; ++next) {
+  // Writes the grouped blocks from the next in order while they are there;
+  // one worker at a time (writing_).
+  void WriteInOrder(Merger& merger) {
+    for (;;) {
       BlockWork* w = nullptr;
       {
-        std::unique_lock<std::mutex> lock(mutex_);
-        const std::size_t slot = next % done_.size();
-        doneCv_.wait(lock, [&] { return done_[slot] != nullptr || (closed_ && next >= total_); });
-        if (done_[slot] == nullptr) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::size_t slot = nextWritten_ % done_.size();
+        if (done_[slot] == nullptr) {
+          writing_ = false;
+          return;
+        }
         w = done_[slot];
         done_[slot] = nullptr;
       }
       if (!stop_.load() && !merger.Take(*w)) stop_.store(true);
       {
         std::lock_guard<std::mutex> lock(mutex_);
+        ++nextWritten_;
         free_.push_back(w);
       }
       freeCv_.notify_one();
@@ -535,13 +544,14 @@ class Pipeline {
   std::vector<std::unique_ptr<BlockWork>> blocks_;
   std::vector<std::unique_ptr<Worker>> workers_;
   std::mutex mutex_;
-  std::condition_variable freeCv_, queueCv_, doneCv_;
+  std::condition_variable freeCv_, queueCv_;
   std::vector<BlockWork*> free_;
   std::vector<BlockWork*> queue_;  ///< a ring of blocks read, waiting for a worker
   std::size_t queueHead_ = 0;
   std::size_t queueSize_ = 0;
   std::vector<BlockWork*> done_;  ///< grouped blocks by sequence modulo the pool
-  uint64_t total_ = 0;
+  uint64_t nextWritten_ = 0;      ///< the sequence of the next block to write
+  bool writing_ = false;          ///< a worker is writing blocks in order
   bool closed_ = false;
   std::atomic<bool> stop_{false};
 };
