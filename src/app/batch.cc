@@ -532,12 +532,16 @@ class Pipeline {
         done_[slot] = nullptr;
       }
       if (!stop_.load() && !merger.Take(*w)) stop_.store(true);
+      bool wake = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
         ++nextWritten_;
         free_.push_back(w);
+        // The reader is woken for two blocks at a time (the last ones of a
+        // run free every block, and a stopped run is seen by its timed wait).
+        wake = free_.size() >= 2;
       }
-      freeCv_.notify_one();
+      if (wake) freeCv_.notify_one();
     }
   }
 
