@@ -34,6 +34,14 @@ constexpr std::array<Remapping, 6> kRemappings = {{
     {4220, 4190, 4210},  // a principal diagnosis R500, R501 or R502
 }};
 
+// The re-mapping of a decided DRG, or null for a DRG kept as it is.
+const Remapping* RemappingOf(int drg) {
+  for (const Remapping& r : kRemappings) {
+    if (r.drg == drg) return &r;
+  }
+  return nullptr;
+}
+
 bool RemappingHolds(const GroupState& s, const DiagnosisClass& principal) {
   switch (s.baseDrg) {
     case 30:
@@ -58,10 +66,9 @@ bool RemappingHolds(const GroupState& s, const DiagnosisClass& principal) {
 // The decided DRG after the re-mappings that depend on the principal
 // diagnosis's class and code and on the procedures.
 int RemapDrg(const GroupState& s, const DiagnosisClass& principal) {
-  for (const Remapping& r : kRemappings) {
-    if (r.drg == s.baseDrg) return RemappingHolds(s, principal) ? r.held : r.otherwise;
-  }
-  return s.baseDrg;
+  const Remapping* r = RemappingOf(s.baseDrg);
+  if (r == nullptr) return s.baseDrg;
+  return RemappingHolds(s, principal) ? r->held : r->otherwise;
 }
 
 // Whether the first pass gave `drg` as its final DRG. A first pass left out
@@ -314,11 +321,10 @@ FirstPassFinals::FirstPassFinals(const TableSet& tables) {
       finals.assign(1, static_cast<int16_t>(kUngroupableDrg));
       for (const int base : bases) {
         if (base < 1 || base > kHighestDrg) continue;
-        int drgs[2] = {base, base};
-        for (const Remapping& r : kRemappings) {
-          if (r.drg == base) drgs[0] = r.held, drgs[1] = r.otherwise;
+        const Remapping* r = RemappingOf(base);
+        for (const int d : {r != nullptr ? r->held : base, r != nullptr ? r->otherwise : base}) {
+          finals.push_back(RefinedDrgSlotOf(tables, d).refinedDrg);
         }
-        for (const int d : drgs) finals.push_back(RefinedDrgSlotOf(tables, d).refinedDrg);
       }
       std::sort(finals.begin(), finals.end());
       finals.erase(std::unique(finals.begin(), finals.end()), finals.end());
